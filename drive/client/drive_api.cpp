@@ -1,0 +1,154 @@
+#include "drive/client/drive_api.h"
+
+#include <chrono>
+
+#include "drive/model/drive_id.h"
+#include "drive/model/drive_item_payload_decoding.h"
+#include "drive/model/drive_log.h"
+#include "platform/foundation/json_decoding.h"
+
+namespace ostrel::drive {
+
+namespace {
+
+constexpr auto requestTimeout = std::chrono::seconds(60);
+
+URLSessionConfiguration sessionConfiguration() {
+  auto configuration = URLSessionConfiguration::ephemeral();
+  configuration.timeoutIntervalForRequest = std::chrono::seconds(30);
+  return configuration;
+}
+
+struct DriveHead {
+  std::string anchor;
+};
+
+json::Decoded<DriveHead> decode(const json::Value& value, std::type_identity<DriveHead>) {
+  auto keyed = json::KeyedDecoder::of(value);
+  if (!keyed) return std::unexpected(keyed.error());
+  DriveHead head;
+  keyed->read("anchor", head.anchor);
+  return keyed->finish(std::move(head));
+}
+
+}  // namespace
+
+DriveAPI::DriveAPI(URL base, std::shared_ptr<TokenSource> tokens)
+    : base_(std::move(base)), tokens_(std::move(tokens)), session_(sessionConfiguration()) {}
+
+URL DriveAPI::url(const std::vector<std::string>& path, const QueryItems& query) const {
+  URL out = base_.appendingPathSegment("api").appendingPathSegment("drive");
+  for (const auto& segment : path) out = out.appendingPathSegment(segment);
+  if (!query.empty()) out = out.withQueryItems(query);
+  return out;
+}
+
+DriveResult<std::string> DriveAPI::perform(const Request& request, std::stop_token stop) const {
+  URLRequest http;
+  http.url = url(request.path, request.query).string();
+  http.method = request.method;
+  http.timeout = requestTimeout;
+  std::vector<std::pair<std::string, std::string>> headers = {{"Accept", "application/json"}};
+  if (request.body) {
+    http.body = request.body;
+    headers.emplace_back("Content-Type", "application/json");
+  }
+  const std::string firstSegment = request.path.empty() ? std::string() : request.path.front();
+
+  bool mayRetry = true;
+  while (true) {
+    auto token = tokens_->token(stop);
+    if (!token) return std::unexpected(token.error());
+    http.headers = headers;
+    http.headers.emplace_back("Authorization", "Bearer " + *token);
+
+    auto response = session_.data(http, stop);
+    if (!response) return std::unexpected(transportError(response.error()));
+    const long status = response->status;
+
+    if (mayRetry && status == 401) {
+      tokens_->invalidate();
+      mayRetry = false;
+      continue;
+    }
+    if (status >= 200 && status <= 299) return std::move(response->body);
+
+    driveLog().error("%{public}s %{public}s status=%{public}ld", {request.method, firstSegment, status});
+    if (request.refusals && status != 404 && status != 401) {
+      return std::unexpected(DriveRefusal{status, errorCode(response->body)}.asError());
+    }
+    return std::unexpected(error(status, response->body, request.identifier));
+  }
+}
+
+template <class T>
+DriveResult<T> DriveAPI::send(const Request& request, std::stop_token stop) const {
+  auto body = perform(request, std::move(stop));
+  if (!body) return std::unexpected(body.error());
+  if constexpr (std::is_same_v<T, Empty>) {
+    return Empty{};
+  } else {
+    auto decoded = json::decodeBody<T>(*body);
+    if (!decoded) {
+      driveLog().fault("undecodable %{public}s: %{public}s",
+                       {request.path.empty() ? std::string() : request.path.front(), decoded.error().description()});
+      return std::unexpected(FileProviderError::make(FileProviderError::serverUnreachable));
+    }
+    return std::move(*decoded);
+  }
+}
+
+Error DriveAPI::error(long status, std::string_view body, std::optional<std::string_view> identifier) {
+  switch (status) {
+    case 401: return FileProviderError::make(FileProviderError::notAuthenticated);
+    case 404:
+      if (errorCode(body) == "drive_disabled") return FileProviderError::make(FileProviderError::cannotSynchronize);
+      [[fallthrough]];
+    case 403:
+      if (identifier) return FileProviderError::nonExistentItem(DriveID::item(*identifier).rawValue);
+      return FileProviderError::make(FileProviderError::noSuchItem);
+    case 410: return FileProviderError::make(FileProviderError::syncAnchorExpired);
+    default: return FileProviderError::make(FileProviderError::serverUnreachable);
+  }
+}
+
+std::optional<std::string> DriveAPI::errorCode(std::string_view body) {
+  const auto value = json::Value::parse(body.begin(), body.end(), nullptr, /*allow_exceptions=*/false);
+  if (!value.is_object()) return std::nullopt;
+  const auto detail = value.find("detail");
+  if (detail == value.end() || !detail->is_object()) return std::nullopt;
+  const auto code = detail->find("code");
+  if (code == detail->end() || !code->is_string()) return std::nullopt;
+  return code->get<std::string>();
+}
+
+std::optional<Date> DriveAPI::parseDate(std::string_view text) {
+  return ostrel::parseDate(text);
+}
+
+Error DriveAPI::transportError(const Error& failure) {
+  if (failure.is(URLError::domain, URLError::cancelled) || failure.is(CocoaError::domain, CocoaError::userCancelled)) {
+    return CocoaError::make(CocoaError::userCancelled);
+  }
+  return FileProviderError::make(FileProviderError::serverUnreachable);
+}
+
+DriveResult<DriveItemPayload> DriveAPI::item(std::string_view id, std::stop_token stop) const {
+  return send<DriveItemPayload>({.path = {"items", std::string(id)}, .identifier = std::string(id)}, std::move(stop));
+}
+
+DriveResult<std::string> DriveAPI::head(std::stop_token stop) const {
+  auto head = send<DriveHead>({.path = {"changes", "head"}}, std::move(stop));
+  if (!head) return std::unexpected(head.error());
+  return std::move(head->anchor);
+}
+
+DriveResult<void> DriveAPI::deleteItem(std::string_view id, std::stop_token stop) const {
+  auto done = send<Empty>(
+      {.path = {"items", std::string(id)}, .method = "DELETE", .identifier = std::string(id), .refusals = true},
+      std::move(stop));
+  if (!done) return std::unexpected(done.error());
+  return {};
+}
+
+}  // namespace ostrel::drive

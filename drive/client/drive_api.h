@@ -1,0 +1,72 @@
+#pragma once
+
+#include <expected>
+#include <memory>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "drive/client/drive_refusal.h"
+#include "drive/client/token_source.h"
+#include "drive/model/drive_item_payload.h"
+#include "platform/foundation/error.h"
+#include "platform/foundation/url.h"
+#include "platform/foundation/url_session.h"
+
+namespace ostrel::drive {
+
+template <class T>
+using DriveResult = std::expected<T, Error>;
+
+// The document service's HTTP/JSON client: every call asks the token source
+// for a token, retries once after a 401 with a fresh one, and maps the
+// answer to a value, a refusal or a file-provider error. Calls block the
+// calling task; requesting `stop` ends them with the Cocoa cancelled error.
+// Immutable after construction and safe to share between threads.
+class DriveAPI {
+ public:
+  static constexpr int maxPageSize = 500;
+
+  DriveAPI(URL base, std::shared_ptr<TokenSource> tokens);
+
+  const URL& base() const { return base_; }
+
+  // GET items/<id>
+  DriveResult<DriveItemPayload> item(std::string_view id, std::stop_token stop) const;
+  // GET changes/head: the current end of the change feed.
+  DriveResult<std::string> head(std::stop_token stop) const;
+  // DELETE items/<id>
+  DriveResult<void> deleteItem(std::string_view id, std::stop_token stop) const;
+
+  // The error a failing status stands for, when the call takes no refusals.
+  static Error error(long status, std::string_view body, std::optional<std::string_view> identifier);
+  // The service's refusal code: "code" inside "detail" of an error body.
+  static std::optional<std::string> errorCode(std::string_view body);
+  static std::optional<Date> parseDate(std::string_view text);
+
+ private:
+  struct Request {
+    std::vector<std::string> path;
+    QueryItems query;
+    std::string method = "GET";
+    std::optional<std::string> body;
+    std::optional<std::string> identifier;
+    bool refusals = false;
+  };
+  struct Empty {};
+
+  URL url(const std::vector<std::string>& path, const QueryItems& query) const;
+  // The body of a 2xx answer, or the mapped failure.
+  DriveResult<std::string> perform(const Request& request, std::stop_token stop) const;
+  template <class T>
+  DriveResult<T> send(const Request& request, std::stop_token stop) const;
+  static Error transportError(const Error& failure);
+
+  URL base_;
+  std::shared_ptr<TokenSource> tokens_;
+  URLSession session_;
+};
+
+}  // namespace ostrel::drive

@@ -1,0 +1,60 @@
+#include "platform/foundation/date.h"
+
+#include <gtest/gtest.h>
+
+namespace ostrel {
+namespace {
+
+using namespace std::chrono;
+
+Date utc(int y, unsigned mo, unsigned d, int h, int mi, int s, int ms = 0) {
+  return Date(sys_days(year(y) / month(mo) / day(d)) + hours(h) + minutes(mi) + seconds(s) + milliseconds(ms));
+}
+
+struct DateCase {
+  const char* text;
+  std::optional<Date> expected;
+};
+
+class ParseDateTest : public ::testing::TestWithParam<DateCase> {};
+
+TEST_P(ParseDateTest, ReadsTheServiceFormats) {
+  EXPECT_EQ(parseDate(GetParam().text), GetParam().expected) << GetParam().text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Readings, ParseDateTest,
+    ::testing::Values(
+        DateCase{"2024-03-01T09:30:00.123Z", utc(2024, 3, 1, 9, 30, 0, 123)},
+        DateCase{"2024-03-01T09:30:00.5Z", utc(2024, 3, 1, 9, 30, 0, 500)},
+        // Microseconds and nanoseconds are cut to milliseconds, not rounded.
+        DateCase{"2024-03-01T09:30:00.123456Z", utc(2024, 3, 1, 9, 30, 0, 123)},
+        DateCase{"2024-03-01T09:30:00.999999999Z", utc(2024, 3, 1, 9, 30, 0, 999)},
+        DateCase{"2024-03-01T09:30:00Z", utc(2024, 3, 1, 9, 30, 0)},
+        DateCase{"2024-03-01T09:30:00+01:00", utc(2024, 3, 1, 8, 30, 0)},
+        DateCase{"2024-03-01T00:30:00.250-02:30", utc(2024, 3, 1, 3, 0, 0, 250)},
+        DateCase{"2024-02-29T12:00:00Z", utc(2024, 2, 29, 12, 0, 0)},
+        DateCase{"2024-03-01", std::nullopt},
+        DateCase{"2023-02-29T12:00:00Z", std::nullopt},
+        DateCase{"2024-13-01T09:30:00Z", std::nullopt},
+        DateCase{"2024-03-01T24:00:00Z", std::nullopt},
+        DateCase{"2024-03-01T09:30:00", std::nullopt},
+        DateCase{"2024-03-01 09:30:00Z", std::nullopt},
+        DateCase{"2024-03-01T09:30:00.Z", std::nullopt},
+        DateCase{"2024-03-01T09:30:00Zjunk", std::nullopt},
+        DateCase{"2024-03-01T09:30:00+0100", std::nullopt},
+        DateCase{"", std::nullopt}));
+
+TEST(DateTest, FormatsWhatItReads) {
+  const Date date = utc(2026, 12, 8, 21, 5, 9, 42);
+  EXPECT_EQ(formatInternetDateTime(date), "2026-12-08T21:05:09.042Z");
+  EXPECT_EQ(parseDate(formatInternetDateTime(date)), date);
+}
+
+TEST(DateTest, UnixSecondsRoundTrip) {
+  EXPECT_EQ(dateFromUnixSeconds(1700000000.25), Date(milliseconds(1700000000250)));
+  EXPECT_DOUBLE_EQ(unixSeconds(dateFromUnixSeconds(1700000000.25)), 1700000000.25);
+}
+
+}  // namespace
+}  // namespace ostrel
