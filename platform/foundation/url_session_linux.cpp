@@ -181,9 +181,11 @@ std::expected<long, Error> URLSession::Shared::perform(const URLSessionConfigura
     addHeader("Expect:");
     if (request.method != "PUT") curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, request.method.c_str());
   } else if (request.body || request.method == "POST" || request.method == "PUT" || request.method == "PATCH") {
-    const std::string& body = request.body ? *request.body : std::string();
-    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-    curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.data());
+    // The handle keeps its own copy: JSON bodies are small.
+    const char* body = request.body ? request.body->data() : "";
+    const size_t size = request.body ? request.body->size() : 0;
+    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(size));
+    curl_easy_setopt(h, CURLOPT_COPYPOSTFIELDS, body);
     if (request.method != "POST") curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, request.method.c_str());
     if (!hasContentType) addHeader("Content-Type:");
   } else if (request.method == "HEAD") {

@@ -30,6 +30,9 @@ INSTANTIATE_TEST_SUITE_P(
         // Microseconds and nanoseconds are cut to milliseconds, not rounded.
         DateCase{"2024-03-01T09:30:00.123456Z", utc(2024, 3, 1, 9, 30, 0, 123)},
         DateCase{"2024-03-01T09:30:00.999999999Z", utc(2024, 3, 1, 9, 30, 0, 999)},
+        // Any Unicode digit past the third counts as a further digit.
+        DateCase{"2024-03-01T09:30:00.123\u0664\u0665Z", utc(2024, 3, 1, 9, 30, 0, 123)},
+        DateCase{"2024-03-01T09:30:00.12\u0664Z", std::nullopt},
         DateCase{"2024-03-01T09:30:00Z", utc(2024, 3, 1, 9, 30, 0)},
         DateCase{"2024-03-01T09:30:00+01:00", utc(2024, 3, 1, 8, 30, 0)},
         DateCase{"2024-03-01T00:30:00.250-02:30", utc(2024, 3, 1, 3, 0, 0, 250)},
