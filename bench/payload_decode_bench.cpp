@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "drive/model/drive_item_payload_decoding.h"
+#include "drive/client/drive_records_decoding.h"
 
 namespace {
 
@@ -23,25 +23,11 @@ std::string pageBody(int items) {
   return body + R"(],"next_page":"cursor-500"})";
 }
 
-struct Page {
-  std::vector<ostrel::drive::DriveItemPayload> items;
-  std::optional<std::string> nextPage;
-};
-
-ostrel::json::Decoded<Page> decode(const ostrel::json::Value& value, std::type_identity<Page>) {
-  auto keyed = ostrel::json::KeyedDecoder::of(value);
-  if (!keyed) return std::unexpected(keyed.error());
-  Page page;
-  keyed->read("items", page.items);
-  keyed->read("nextPage", page.nextPage);
-  return keyed->finish(std::move(page));
-}
-
 void BM_DecodePage(benchmark::State& state) {
   const int items = static_cast<int>(state.range(0));
   const std::string body = pageBody(items);
   for (auto _ : state) {
-    auto page = ostrel::json::decodeBody<Page>(body);
+    auto page = ostrel::json::decodeBody<ostrel::drive::DrivePage>(body);
     if (!page || page->items.size() != static_cast<size_t>(items)) state.SkipWithError("decoding failed");
     benchmark::DoNotOptimize(page);
   }

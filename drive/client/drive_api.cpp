@@ -3,7 +3,6 @@
 #include <chrono>
 
 #include "drive/model/drive_id.h"
-#include "drive/model/drive_item_payload_decoding.h"
 #include "drive/model/drive_log.h"
 #include "platform/foundation/json_decoding.h"
 
@@ -17,18 +16,6 @@ URLSessionConfiguration sessionConfiguration() {
   auto configuration = URLSessionConfiguration::ephemeral();
   configuration.timeoutIntervalForRequest = std::chrono::seconds(30);
   return configuration;
-}
-
-struct DriveHead {
-  std::string anchor;
-};
-
-json::Decoded<DriveHead> decode(const json::Value& value, std::type_identity<DriveHead>) {
-  auto keyed = json::KeyedDecoder::of(value);
-  if (!keyed) return std::unexpected(keyed.error());
-  DriveHead head;
-  keyed->read("anchor", head.anchor);
-  return keyed->finish(std::move(head));
 }
 
 }  // namespace
@@ -81,23 +68,6 @@ DriveResult<std::string> DriveAPI::perform(const Request& request, std::stop_tok
   }
 }
 
-template <class T>
-DriveResult<T> DriveAPI::send(const Request& request, std::stop_token stop) const {
-  auto body = perform(request, std::move(stop));
-  if (!body) return std::unexpected(body.error());
-  if constexpr (std::is_same_v<T, Empty>) {
-    return Empty{};
-  } else {
-    auto decoded = json::decodeBody<T>(*body);
-    if (!decoded) {
-      driveLog().fault("undecodable %{public}s: %{public}s",
-                       {request.path.empty() ? std::string() : request.path.front(), decoded.error().description()});
-      return std::unexpected(FileProviderError::make(FileProviderError::serverUnreachable));
-    }
-    return std::move(*decoded);
-  }
-}
-
 Error DriveAPI::error(long status, std::string_view body, std::optional<std::string_view> identifier) {
   switch (status) {
     case 401: return FileProviderError::make(FileProviderError::notAuthenticated);
@@ -131,24 +101,6 @@ Error DriveAPI::transportError(const Error& failure) {
     return CocoaError::make(CocoaError::userCancelled);
   }
   return FileProviderError::make(FileProviderError::serverUnreachable);
-}
-
-DriveResult<DriveItemPayload> DriveAPI::item(std::string_view id, std::stop_token stop) const {
-  return send<DriveItemPayload>({.path = {"items", std::string(id)}, .identifier = std::string(id)}, std::move(stop));
-}
-
-DriveResult<std::string> DriveAPI::head(std::stop_token stop) const {
-  auto head = send<DriveHead>({.path = {"changes", "head"}}, std::move(stop));
-  if (!head) return std::unexpected(head.error());
-  return std::move(head->anchor);
-}
-
-DriveResult<void> DriveAPI::deleteItem(std::string_view id, std::stop_token stop) const {
-  auto done = send<Empty>(
-      {.path = {"items", std::string(id)}, .method = "DELETE", .identifier = std::string(id), .refusals = true},
-      std::move(stop));
-  if (!done) return std::unexpected(done.error());
-  return {};
 }
 
 }  // namespace ostrel::drive

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <expected>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <stop_token>
@@ -8,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "drive/client/drive_records.h"
 #include "drive/client/drive_refusal.h"
 #include "drive/client/token_source.h"
 #include "drive/model/drive_item_payload.h"
@@ -33,12 +35,38 @@ class DriveAPI {
 
   const URL& base() const { return base_; }
 
-  // GET items/<id>
+  // Reads. None of them takes refusals.
   DriveResult<DriveItemPayload> item(std::string_view id, std::stop_token stop) const;
-  // GET changes/head: the current end of the change feed.
+  DriveResult<DrivePage> children(std::string_view of, const std::optional<std::string>& page, int limit,
+                                  std::stop_token stop) const;
+  DriveResult<DriveChanges> changes(std::string_view from, int limit, std::stop_token stop) const;
+  // The current end of the change feed.
   DriveResult<std::string> head(std::stop_token stop) const;
-  // DELETE items/<id>
+
+  // Transfers. Bytes go to and from the service's transfer addresses,
+  // streamed, and never with the partner's token.
+  DriveResult<DriveContent> content(std::string_view id, std::stop_token stop) const;
+  // Fetches `url` into `directory` under a fresh upper-case UUID name.
+  DriveResult<std::filesystem::path> download(const URL& url, const std::filesystem::path& directory,
+                                              std::stop_token stop) const;
+  // Puts the file to a fresh upload slot; answers the upload identifier.
+  DriveResult<std::string> upload(const std::filesystem::path& file, std::string_view filename,
+                                  std::string_view item, std::stop_token stop) const;
+
+  // Writes. All take refusals except newestVersion.
+  DriveResult<DriveItemPayload> saveDraft(std::string_view id, std::string_view uploadID,
+                                          const std::optional<std::string>& baseVersionID,
+                                          std::stop_token stop) const;
+  DriveResult<DriveItemPayload> continueFromSave(std::string_view id, std::stop_token stop) const;
+  DriveResult<DriveWebUrl> webUrl(std::string_view id, std::stop_token stop) const;
+  // A document from an upload, or a folder without one.
+  DriveResult<DriveCreated> create(std::string_view parent, std::string_view filename,
+                                   const std::optional<std::string>& uploadID, std::stop_token stop) const;
+  DriveResult<DriveItemPayload> patch(std::string_view id, const std::optional<std::string>& filename,
+                                      const std::optional<std::string>& parent, std::stop_token stop) const;
   DriveResult<void> deleteItem(std::string_view id, std::stop_token stop) const;
+  // The first child of a document: the service lists versions newest first.
+  DriveResult<DriveItemPayload> newestVersion(std::string_view of, std::stop_token stop) const;
 
   // The error a failing status stands for, when the call takes no refusals.
   static Error error(long status, std::string_view body, std::optional<std::string_view> identifier);

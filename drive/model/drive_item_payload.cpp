@@ -22,24 +22,22 @@ json::Decoded<DriveItemPayload::Kind> decode(const json::Value& value, std::type
 }
 
 json::Decoded<DriveItemPayload> decode(const json::Value& value, std::type_identity<DriveItemPayload>) {
-  auto keyed = json::KeyedDecoder::of(value);
-  if (!keyed) return std::unexpected(keyed.error());
-  DriveItemPayload p;
-  keyed->read("identifier", p.identifier);
-  keyed->read("parentIdentifier", p.parentIdentifier);
-  keyed->read("kind", p.kind);
-  keyed->read("filename", p.filename);
-  keyed->read("size", p.size);
-  keyed->read("contentVersion", p.contentVersion);
-  keyed->read("metadataVersion", p.metadataVersion);
-  keyed->read("createdAt", p.createdAt);
-  keyed->read("modifiedAt", p.modifiedAt);
-  keyed->read("capabilities", p.capabilities);
-  keyed->read("childCount", p.childCount);
-  keyed->read("versionLabel", p.versionLabel);
-  keyed->read("comment", p.comment);
-  keyed->read("tags", p.tags);
-  return keyed->finish(std::move(p));
+  return json::decodeObject<DriveItemPayload>(value, [](json::KeyedDecoder& k, DriveItemPayload& p) {
+    k.read("identifier", p.identifier);
+    k.read("parentIdentifier", p.parentIdentifier);
+    k.read("kind", p.kind);
+    k.read("filename", p.filename);
+    k.read("size", p.size);
+    k.read("contentVersion", p.contentVersion);
+    k.read("metadataVersion", p.metadataVersion);
+    k.read("createdAt", p.createdAt);
+    k.read("modifiedAt", p.modifiedAt);
+    k.read("capabilities", p.capabilities);
+    k.read("childCount", p.childCount);
+    k.read("versionLabel", p.versionLabel);
+    k.read("comment", p.comment);
+    k.read("tags", p.tags);
+  });
 }
 
 }  // namespace ostrel::drive

@@ -113,6 +113,13 @@ Decoded<Date> decode(const Value& value, std::type_identity<Date>) {
   return std::unexpected(dataCorrupted("bad date " + text));
 }
 
+Decoded<URL> decode(const Value& value, std::type_identity<URL>) {
+  if (!value.is_string()) return std::unexpected(typeMismatch("a URL string", value));
+  const auto& text = value.get_ref<const std::string&>();
+  if (auto url = URL::parse(text)) return *url;
+  return std::unexpected(dataCorrupted("Invalid URL string " + text));
+}
+
 Decoded<std::map<std::string, std::string>> decode(const Value& value,
                                                    std::type_identity<std::map<std::string, std::string>>) {
   if (!value.is_object()) return std::unexpected(typeMismatch("an object", value));

@@ -17,6 +17,7 @@
 
 #include "platform/foundation/date.h"
 #include "platform/foundation/json.h"
+#include "platform/foundation/url.h"
 
 namespace ostrel::json {
 
@@ -45,6 +46,8 @@ Decoded<double> decode(const Value& value, std::type_identity<double>);
 Decoded<bool> decode(const Value& value, std::type_identity<bool>);
 // Dates are strings read with parseDate; a failure is "bad date <text>".
 Decoded<Date> decode(const Value& value, std::type_identity<Date>);
+// Addresses must be absolute http or https URLs.
+Decoded<URL> decode(const Value& value, std::type_identity<URL>);
 // Maps keep their keys exactly as sent.
 Decoded<std::map<std::string, std::string>> decode(const Value& value,
                                                    std::type_identity<std::map<std::string, std::string>>);
@@ -122,6 +125,17 @@ class KeyedDecoder {
   std::vector<std::pair<std::string, const Value*>> members_;
   std::optional<DecodingError> error_;
 };
+
+// Decodes a record from a JSON object: `fields(keyed, record)` reads each
+// field in turn, e.g. [](KeyedDecoder& k, Page& p) { k.read("items", p.items); }.
+template <class T, class Fields>
+Decoded<T> decodeObject(const Value& value, Fields&& fields) {
+  auto keyed = KeyedDecoder::of(value);
+  if (!keyed) return std::unexpected(keyed.error());
+  T record{};
+  fields(*keyed, record);
+  return keyed->finish(std::move(record));
+}
 
 // Parses a response body and decodes it. A body that is not JSON (or not
 // UTF-8) is a data-corruption error, never an exception.

@@ -13,6 +13,7 @@ using QueryItems = std::vector<std::pair<std::string, std::string>>;
 // An absolute http or https address.
 class URL {
  public:
+  URL() = default;  // empty: every request to it fails
   static std::optional<URL> parse(std::string_view text);
 
   const std::string& string() const { return text_; }
@@ -28,7 +29,6 @@ class URL {
   friend bool operator==(const URL& a, const URL& b) { return a.text_ == b.text_; }
 
  private:
-  URL() = default;
   std::string text_;
   std::string scheme_;
   std::string host_;

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <thread>
 
+#include "drive/client/tests/counting_tokens.h"
 #include "platform/foundation/testing/log_capture.h"
 #include "platform/foundation/testing/loopback_http_server.h"
 
@@ -13,39 +14,6 @@ namespace {
 
 using testing::LogCapture;
 using testing::LoopbackHttpServer;
-
-// Hands out "t1", "t2", ... and counts what the client asks of it.
-class CountingTokens final : public TokenSource {
- public:
-  std::expected<std::string, Error> token(std::stop_token) override {
-    std::lock_guard lock(mutex_);
-    ++requests_;
-    if (failure_) return std::unexpected(*failure_);
-    return "t" + std::to_string(requests_);
-  }
-  void invalidate() override {
-    std::lock_guard lock(mutex_);
-    ++invalidations_;
-  }
-  void failWith(Error error) {
-    std::lock_guard lock(mutex_);
-    failure_ = std::move(error);
-  }
-  int requests() const {
-    std::lock_guard lock(mutex_);
-    return requests_;
-  }
-  int invalidations() const {
-    std::lock_guard lock(mutex_);
-    return invalidations_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  int requests_ = 0;
-  int invalidations_ = 0;
-  std::optional<Error> failure_;
-};
 
 constexpr const char* itemBody =
     R"({"identifier":"doc:1","parent_identifier":"folder:9","kind":"container","filename":"Brief",

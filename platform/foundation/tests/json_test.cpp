@@ -49,14 +49,12 @@ struct Sample {
 };
 
 Decoded<Sample> decode(const Value& value, std::type_identity<Sample>) {
-  auto keyed = KeyedDecoder::of(value);
-  if (!keyed) return std::unexpected(keyed.error());
-  Sample s;
-  keyed->read("name", s.name);
-  keyed->read("itemCount", s.count);
-  keyed->read("when", s.when);
-  keyed->read("words", s.words);
-  return keyed->finish(std::move(s));
+  return decodeObject<Sample>(value, [](KeyedDecoder& k, Sample& s) {
+    k.read("name", s.name);
+    k.read("itemCount", s.count);
+    k.read("when", s.when);
+    k.read("words", s.words);
+  });
 }
 
 TEST(DecodeBodyTest, ReadsSnakeAndCamelKeysAndOptionalNulls) {

@@ -1,0 +1,15 @@
+#include <uuid/uuid.h>
+
+#include "platform/foundation/uuid.h"
+
+namespace ostrel {
+
+std::string makeUUIDString() {
+  uuid_t uuid;
+  uuid_generate_random(uuid);
+  char text[37];
+  uuid_unparse_upper(uuid, text);
+  return text;
+}
+
+}  // namespace ostrel
