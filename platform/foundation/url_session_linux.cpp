@@ -151,6 +151,9 @@ std::expected<long, Error> URLSession::Shared::perform(const URLSessionConfigura
   curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, timeoutSeconds);
   if (share_) curl_easy_setopt(h, CURLOPT_SHARE, share_);
+  // Large reads and writes per call keep bulk transfers near the wire's speed.
+  curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 256L * 1024);
+  curl_easy_setopt(h, CURLOPT_UPLOAD_BUFFERSIZE, 256L * 1024);
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &onWrite);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
 

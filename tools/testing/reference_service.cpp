@@ -100,7 +100,8 @@ void ReferenceService::stop() {
 
 ReferenceService::Answer ReferenceService::admin(const std::string& method, const std::string& path,
                                                  const std::string& body) const {
-  static const URLSession session;
+  // A session per call: a kept-alive connection would hold up the service's shutdown.
+  const URLSession session;
   URLRequest request{.url = base_ + path, .method = method, .headers = {{"Content-Type", "application/json"}}};
   if (method != "GET" && method != "DELETE") request.body = body;
   auto response = session.data(request, {});
@@ -110,7 +111,7 @@ ReferenceService::Answer ReferenceService::admin(const std::string& method, cons
 
 ReferenceService::Answer ReferenceService::api(const std::string& method, const std::string& path,
                                                const std::string& body) const {
-  static const URLSession session;
+  const URLSession session;
   URLRequest request{.url = base_ + path,
                      .method = method,
                      .headers = {{"Authorization", "Bearer " + token_}, {"Content-Type", "application/json"}}};
