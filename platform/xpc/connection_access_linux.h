@@ -1,0 +1,17 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <memory>
+
+#include "platform/xpc/connection.h"
+#include "platform/xpc/unique_fd_linux.h"
+
+namespace ostrel::xpc {
+
+// How the listener hands an accepted socket to a connection.
+struct ConnectionAccess {
+  static std::shared_ptr<Connection> adopt(UniqueFd socket, pid_t peerPid);
+};
+
+}  // namespace ostrel::xpc

@@ -1,0 +1,109 @@
+// A peer in its own process, for the tests that need one.
+//   xpc_test_peer host <endpoint text>
+//     Connects as the drive's host would, sends updateToken:expiresAt:
+//     ("from-child", 1.5), answers the first accessTokenWithReply: with
+//     ("child-token", 1700000000.5) and leaves later ones unanswered. Exits when
+//     the connection ends.
+//   xpc_test_peer foreign <socket path> keep-dac|plain
+//     Becomes uid 65534 (keep-dac: still able to open root's files), connects
+//     and sends a request. Exit status: 0 closed without a reply, 10 connect
+//     refused, 11 got an answer, 12 nothing within 5 s, 13 setup failed.
+
+#include <linux/capability.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/xpc/xpc.h"
+
+namespace {
+
+using namespace ostrel::xpc;
+
+class Host : public ExportedObject {
+ public:
+  void invoke(const std::string& selector, const Arguments&, ReplyBlock reply) override {
+    if (selector != "accessTokenWithReply:") return;
+    if (answered_) {
+      unanswered_.push_back(std::move(reply));
+      return;
+    }
+    answered_ = true;
+    reply({"child-token", 1700000000.5});
+  }
+
+ private:
+  bool answered_ = false;
+  std::vector<ReplyBlock> unanswered_;
+};
+
+int runHost(const char* text) {
+  auto endpoint = ListenerEndpoint::parse(text);
+  if (!endpoint) return 2;
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool ended = false;
+
+  auto connection = Connection::create(*endpoint);
+  connection->setExportedInterface({"OstrelDriveHostXPC", {{"accessTokenWithReply:", {0, true}}, {"openURL:", {1, false}}}});
+  connection->setExportedObject(std::make_shared<Host>());
+  connection->setRemoteObjectInterface({"OstrelDriveExtensionXPC", {{"updateToken:expiresAt:", {2, false}}}});
+  connection->setInvalidationHandler([&] {
+    std::lock_guard lock(mutex);
+    ended = true;
+    changed.notify_all();
+  });
+  connection->resume();
+  connection->remoteObjectProxyWithErrorHandler({}).send("updateToken:expiresAt:", {"from-child", 1.5});
+
+  std::unique_lock lock(mutex);
+  changed.wait_for(lock, std::chrono::seconds(30), [&] { return ended; });
+  return 0;
+}
+
+// Only raw system calls from here: after changing uid the process exits with _exit.
+bool becomeNobody(bool keepFileAccess) {
+  // Leaving euid 0 clears the effective capabilities but keeps the permitted ones.
+  if (::seteuid(65534) != 0) return false;
+  if (!keepFileAccess) return true;
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[2]{};
+  if (::syscall(SYS_capget, &header, data) != 0) return false;
+  data[0].effective = 1u << CAP_DAC_OVERRIDE;
+  return ::syscall(SYS_capset, &header, data) == 0;
+}
+
+[[noreturn]] void runForeign(const char* path, bool keepFileAccess) {
+  if (!becomeNobody(keepFileAccess) || ::geteuid() != 65534) ::_exit(13);
+  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path, sizeof(address.sun_path) - 1);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) ::_exit(errno == EACCES ? 10 : 13);
+  const char request[] = "{\"m\":\"attachWithReply:\",\"a\":[],\"r\":1}\n";
+  if (::send(fd, request, sizeof(request) - 1, MSG_NOSIGNAL) < 0) ::_exit(0);
+  pollfd readable{fd, POLLIN, 0};
+  if (::poll(&readable, 1, 5000) <= 0) ::_exit(12);
+  char byte;
+  ssize_t count = ::recv(fd, &byte, 1, 0);
+  ::_exit(count > 0 ? 11 : 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "host" && argc == 3) return runHost(argv[2]);
+  if (mode == "foreign" && argc == 4) runForeign(argv[2], std::string(argv[3]) == "keep-dac");
+  return 2;
+}
