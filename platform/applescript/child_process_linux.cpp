@@ -1,0 +1,176 @@
+#include "platform/applescript/child_process_linux.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+
+extern char** environ;
+
+namespace ostrel::applescript_linux {
+
+FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
+  if (this != &other) {
+    reset();
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+void FileDescriptor::reset() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+ChildProcess::~ChildProcess() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGKILL);
+  int status = 0;
+  while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+std::expected<int, Error> ChildProcess::wait() {
+  int status = 0;
+  while (::waitpid(pid_, &status, 0) < 0) {
+    if (errno != EINTR) return std::unexpected(POSIXError::make(errno));
+  }
+  pid_ = -1;
+  return status;
+}
+
+namespace {
+
+struct SpawnAttributes {
+  posix_spawnattr_t value;
+  SpawnAttributes() { posix_spawnattr_init(&value); }
+  ~SpawnAttributes() { posix_spawnattr_destroy(&value); }
+  SpawnAttributes(const SpawnAttributes&) = delete;
+  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+};
+
+struct SpawnFileActions {
+  posix_spawn_file_actions_t value;
+  SpawnFileActions() { posix_spawn_file_actions_init(&value); }
+  ~SpawnFileActions() { posix_spawn_file_actions_destroy(&value); }
+  SpawnFileActions(const SpawnFileActions&) = delete;
+  SpawnFileActions& operator=(const SpawnFileActions&) = delete;
+};
+
+struct PipeEnds {
+  FileDescriptor read;
+  FileDescriptor write;
+};
+
+std::expected<PipeEnds, Error> makePipe() {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return std::unexpected(POSIXError::make(errno));
+  return PipeEnds{FileDescriptor(fds[0]), FileDescriptor(fds[1])};
+}
+
+// Standard input is a socket rather than a pipe so that writing to a child
+// that has already gone fails with EPIPE instead of raising SIGPIPE in a
+// process that may never have chosen to ignore it.
+std::expected<PipeEnds, Error> makeInputChannel() {
+  int fds[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return std::unexpected(POSIXError::make(errno));
+  ::shutdown(fds[0], SHUT_WR);
+  ::shutdown(fds[1], SHUT_RD);
+  return PipeEnds{FileDescriptor(fds[0]), FileDescriptor(fds[1])};
+}
+
+std::expected<ChildProcess, Error> spawn(const std::string& program, int input, int output, int error) {
+  SpawnFileActions actions;
+  posix_spawn_file_actions_adddup2(&actions.value, input, STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions.value, output, STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions.value, error, STDERR_FILENO);
+
+  SpawnAttributes attributes;
+  sigset_t none;
+  sigemptyset(&none);
+  sigset_t restored;
+  sigemptyset(&restored);
+  for (int signal : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGCHLD}) sigaddset(&restored, signal);
+  posix_spawnattr_setsigmask(&attributes.value, &none);
+  posix_spawnattr_setsigdefault(&attributes.value, &restored);
+  posix_spawnattr_setflags(&attributes.value, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+  std::string argument0 = program;
+  char* argv[] = {argument0.data(), nullptr};
+  pid_t pid = -1;
+  if (int status = ::posix_spawnp(&pid, program.c_str(), &actions.value, &attributes.value, argv, environ);
+      status != 0) {
+    return std::unexpected(POSIXError::make(status));
+  }
+  return ChildProcess(pid);
+}
+
+// Feeds the input and drains both outputs together: a child that writes a
+// lot before reading everything must never block against us.
+std::expected<void, Error> exchange(FileDescriptor& input, std::string_view data, FileDescriptor& output,
+                                    std::string& outputText, FileDescriptor& error, std::string& errorText) {
+  size_t written = 0;
+  if (data.empty()) input.reset();
+  std::array<char, 16384> buffer;
+  while (input.valid() || output.valid() || error.valid()) {
+    std::array<pollfd, 3> watched{{{input.get(), POLLOUT, 0}, {output.get(), POLLIN, 0}, {error.get(), POLLIN, 0}}};
+    if (::poll(watched.data(), watched.size(), -1) < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(POSIXError::make(errno));
+    }
+    if (input.valid() && watched[0].revents != 0) {
+      ssize_t n = ::send(input.get(), data.data() + written, data.size() - written, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n > 0) written += static_cast<size_t>(n);
+      // A child that stops reading early simply does not get the rest.
+      if (written == data.size() || (n < 0 && errno != EAGAIN && errno != EINTR)) input.reset();
+    }
+    for (auto [index, channel, text] : {std::tuple{1, &output, &outputText}, std::tuple{2, &error, &errorText}}) {
+      if (!channel->valid() || watched[index].revents == 0) continue;
+      ssize_t n = ::read(channel->get(), buffer.data(), buffer.size());
+      if (n > 0) {
+        text->append(buffer.data(), static_cast<size_t>(n));
+      } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+        channel->reset();
+      }
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+std::expected<CompletedProcess, Error> runToCompletion(const std::string& program, std::string_view input) {
+  auto inputChannel = makeInputChannel();
+  if (!inputChannel) return std::unexpected(inputChannel.error());
+  auto outputPipe = makePipe();
+  if (!outputPipe) return std::unexpected(outputPipe.error());
+  auto errorPipe = makePipe();
+  if (!errorPipe) return std::unexpected(errorPipe.error());
+
+  auto child = spawn(program, inputChannel->read.get(), outputPipe->write.get(), errorPipe->write.get());
+  if (!child) return std::unexpected(child.error());
+  // Only the child keeps these ends, so that its exit is our end of file.
+  inputChannel->read.reset();
+  outputPipe->write.reset();
+  errorPipe->write.reset();
+
+  CompletedProcess completed;
+  if (auto done = exchange(inputChannel->write, input, outputPipe->read, completed.standardOutput, errorPipe->read,
+                           completed.standardError);
+      !done) {
+    return std::unexpected(done.error());
+  }
+  auto status = child->wait();
+  if (!status) return std::unexpected(status.error());
+  completed.exitedNormally = WIFEXITED(*status);
+  completed.exitStatus = completed.exitedNormally ? WEXITSTATUS(*status) : -1;
+  return completed;
+}
+
+}  // namespace ostrel::applescript_linux

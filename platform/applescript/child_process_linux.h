@@ -1,0 +1,64 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <expected>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "platform/foundation/error.h"
+
+namespace ostrel::applescript_linux {
+
+// Owns one file descriptor; closes it when dropped.
+class FileDescriptor {
+ public:
+  FileDescriptor() = default;
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor() { reset(); }
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  void reset();
+
+ private:
+  int fd_ = -1;
+};
+
+// Owns a started child process until it has been waited for. Dropping one
+// that still runs kills it, so that no error path leaves it behind.
+class ChildProcess {
+ public:
+  explicit ChildProcess(pid_t pid) : pid_(pid) {}
+  ChildProcess(ChildProcess&& other) noexcept : pid_(std::exchange(other.pid_, -1)) {}
+  ChildProcess& operator=(ChildProcess&&) = delete;
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+  ~ChildProcess();
+
+  // The raw wait status (see waitpid).
+  std::expected<int, Error> wait();
+
+ private:
+  pid_t pid_ = -1;
+};
+
+struct CompletedProcess {
+  bool exitedNormally = false;
+  int exitStatus = 0;
+  std::string standardOutput;
+  std::string standardError;
+};
+
+// Runs `program` (looked up on PATH) without arguments, with `input` on its
+// standard input, and collects both outputs until it ends. The child gets
+// the default disposition and an empty mask for the signals a parent may
+// have blocked or ignored, so that it can be stopped like any process.
+std::expected<CompletedProcess, Error> runToCompletion(const std::string& program, std::string_view input);
+
+}  // namespace ostrel::applescript_linux
