@@ -1,0 +1,41 @@
+#include "mic-watch/process_monitor.h"
+
+#include <nlohmann/json.hpp>
+
+namespace ostrel::micwatch {
+
+void ProcessMonitor::hello() { out_.write({{"event", "hello"}, {"api", "process-objects"}}); }
+
+std::map<coreaudio::AudioObjectID, ProcessRecord> ProcessMonitor::current(coreaudio::AudioSystem& system) {
+  std::map<coreaudio::AudioObjectID, ProcessRecord> found;
+  const auto list = system.processObjects();
+  if (!list) return found;
+  for (const coreaudio::AudioObjectID object : *list) {
+    const auto running = system.processIsRunningInput(object);
+    if (!running || *running != 1) continue;
+    ProcessRecord record;
+    record.pid = system.processPID(object).value_or(0);
+    auto bundleID = system.processBundleID(object);
+    record.bundleID = bundleID && !bundleID->empty() ? *bundleID : "unknown";
+    std::optional<std::string> name;
+    if (record.pid > 0) name = names_(record.pid);
+    record.name = name && !name->empty() ? *name : record.bundleID;
+    found.emplace(object, std::move(record));
+  }
+  return found;
+}
+
+void ProcessMonitor::scan(coreaudio::AudioSystem& system) {
+  auto now = current(system);
+  for (const auto& [object, record] : now) {
+    if (!active_.contains(object))
+      out_.write({{"event", "start"}, {"app_id", record.bundleID}, {"app_name", record.name}, {"pid", record.pid}});
+  }
+  for (const auto& [object, record] : active_) {
+    if (!now.contains(object))
+      out_.write({{"event", "stop"}, {"app_id", record.bundleID}, {"app_name", record.name}, {"pid", record.pid}});
+  }
+  active_ = std::move(now);
+}
+
+}  // namespace ostrel::micwatch
