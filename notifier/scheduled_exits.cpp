@@ -1,0 +1,12 @@
+#include "notifier/scheduled_exits.h"
+
+namespace ostrel::notifier {
+
+void ScheduledExits::exitAfter(std::chrono::milliseconds delay) {
+  auto& timer = timers_.emplace_back(mainQueue_, delay);
+  timer.async_wait([this](std::error_code error) {
+    if (!error) mainQueue_.stop();
+  });
+}
+
+}  // namespace ostrel::notifier
