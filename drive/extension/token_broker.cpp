@@ -30,6 +30,10 @@ struct PendingAnswer {
     }
     ready.notify_all();
   }
+  bool settled() {
+    std::lock_guard lock(mutex);
+    return result.has_value();
+  }
 };
 
 std::optional<double> number(const xpc::Argument& argument) {
@@ -126,7 +130,10 @@ std::expected<std::pair<std::string, double>, Error> TokenBroker::askHost(std::s
                                                                           std::stop_token stop) {
   auto pending = std::make_shared<PendingAnswer>();
   auto proxy = connection->remoteObjectProxyWithErrorHandler([pending](Error error) {
-    driveLog().error("host token request failed: %{public}s", {error.localizedDescription()});
+    // A request the task stopped waiting for has nobody left to tell.
+    if (!pending->settled()) {
+      driveLog().error("host token request failed: %{public}s", {error.localizedDescription()});
+    }
     pending->settle(std::unexpected(notAuthenticated()));
   });
   if (!proxy.conformsTo(DriveHostXPC::protocolName)) return std::unexpected(notAuthenticated());

@@ -3,8 +3,9 @@
 namespace ostrel::drive {
 
 const Logger& driveLog() {
-  static const Logger logger("local.ostrel.desktop.drive", "extension");
-  return logger;
+  // Never destroyed: task and connection threads may still log while the process exits.
+  static const Logger* logger = new Logger("local.ostrel.desktop.drive", "extension");
+  return *logger;
 }
 
 }  // namespace ostrel::drive

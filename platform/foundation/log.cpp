@@ -113,9 +113,10 @@ struct SinkSlot {
   std::shared_ptr<LogSink> sink;
 };
 
+// Never destroyed: detached task threads may still log while the process exits.
 SinkSlot& slot() {
-  static SinkSlot instance;
-  return instance;
+  static SinkSlot* instance = new SinkSlot;
+  return *instance;
 }
 
 std::shared_ptr<LogSink> currentSink() {
