@@ -180,6 +180,39 @@ TEST_F(RecordedWritesTest, ModifyChecksTheIdentifierBeforeSending) {
   EXPECT_EQ(root.item->filename(), "Ostrel");
 }
 
+TEST_F(RecordedWritesTest, SavingAndRenamingAtOnceIsMoreThanAnyFileTakes) {
+  // Files (versions, drafts) take only new bytes; containers take only names
+  // and places: no identifier admits both, so nothing is sent.
+  for (const char* id : {"ver:1", "dfl:1"}) {
+    logs.clear();
+    auto result = modify(id, "doc:1", "Renamed.docx", contentsField | filenameField, file("bytes"));
+    EXPECT_EQ(result.error, CocoaError::make(CocoaError::featureUnsupported));
+    EXPECT_EQ(logs.messages(LogLevel::Fault),
+              std::vector<std::string>{std::string("modifyItem ") + id + R"( can't take ["rename", "write"])"});
+  }
+  EXPECT_TRUE(server.requests().empty());
+}
+
+TEST_F(RecordedWritesTest, FailedWritesLeaveTheLocalFileAlone) {
+  const std::string bytes = "the partner's only copy";
+  server.on("POST", "/api/drive/uploads", [this](const httplib::Request&, httplib::Response& response) {
+    response.set_content(R"({"upload_id":"u1","url":")" + server.base() + R"(/put","headers":{}})", "application/json");
+  });
+  server.on("PUT", "/put", LoopbackHttpServer::json(201, ""));
+  server.on("POST", "/api/drive/items", LoopbackHttpServer::json(403, R"({"detail":{"code":"forbidden"}})"));
+  server.on("PUT", "/api/drive/items/ver:1/draft", LoopbackHttpServer::json(500, ""));
+
+  const auto created = file(bytes, "created.docx");
+  EXPECT_EQ(create("folder:1", "created.docx", std::nullopt, created).error,
+            FileProviderError::make(FileProviderError::excludedFromSync));
+  const auto saved = file(bytes, "saved.docx");
+  EXPECT_EQ(modify("ver:1", "doc:1", "saved.docx", contentsField, saved).error, (DriveRefusal{500, std::nullopt}.asError()));
+  for (const auto& path : {created, saved}) {
+    std::ifstream in(path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), bytes) << path;
+  }
+}
+
 TEST_F(RecordedWritesTest, RenameAndMoveAreOnePatch) {
   server.on("PATCH", "/api/drive/items/doc:1",
             LoopbackHttpServer::json(200, R"({"identifier":"doc:1","parent_identifier":"folder:2","kind":"container",
