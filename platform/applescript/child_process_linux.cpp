@@ -15,19 +15,6 @@ extern char** environ;
 
 namespace ostrel::applescript_linux {
 
-FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
-  if (this != &other) {
-    reset();
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
-
-void FileDescriptor::reset() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
-
 ChildProcess::~ChildProcess() {
   if (pid_ <= 0) return;
   ::kill(pid_, SIGKILL);
@@ -64,14 +51,14 @@ struct SpawnFileActions {
 };
 
 struct PipeEnds {
-  FileDescriptor read;
-  FileDescriptor write;
+  UniqueFd read;
+  UniqueFd write;
 };
 
 std::expected<PipeEnds, Error> makePipe() {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return std::unexpected(POSIXError::make(errno));
-  return PipeEnds{FileDescriptor(fds[0]), FileDescriptor(fds[1])};
+  return PipeEnds{UniqueFd(fds[0]), UniqueFd(fds[1])};
 }
 
 // Standard input is a socket rather than a pipe so that writing to a child
@@ -82,7 +69,7 @@ std::expected<PipeEnds, Error> makeInputChannel() {
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return std::unexpected(POSIXError::make(errno));
   ::shutdown(fds[0], SHUT_WR);
   ::shutdown(fds[1], SHUT_RD);
-  return PipeEnds{FileDescriptor(fds[0]), FileDescriptor(fds[1])};
+  return PipeEnds{UniqueFd(fds[0]), UniqueFd(fds[1])};
 }
 
 std::expected<ChildProcess, Error> spawn(const std::string& program, int input, int output, int error) {
@@ -113,8 +100,8 @@ std::expected<ChildProcess, Error> spawn(const std::string& program, int input, 
 
 // Feeds the input and drains both outputs together: a child that writes a
 // lot before reading everything must never block against us.
-std::expected<void, Error> exchange(FileDescriptor& input, std::string_view data, FileDescriptor& output,
-                                    std::string& outputText, FileDescriptor& error, std::string& errorText) {
+std::expected<void, Error> exchange(UniqueFd& input, std::string_view data, UniqueFd& output,
+                                    std::string& outputText, UniqueFd& error, std::string& errorText) {
   size_t written = 0;
   if (data.empty()) input.reset();
   std::array<char, 16384> buffer;

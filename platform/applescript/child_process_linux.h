@@ -8,27 +8,9 @@
 #include <utility>
 
 #include "platform/foundation/error.h"
+#include "platform/foundation/unique_fd.h"
 
 namespace ostrel::applescript_linux {
-
-// Owns one file descriptor; closes it when dropped.
-class FileDescriptor {
- public:
-  FileDescriptor() = default;
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  FileDescriptor& operator=(FileDescriptor&& other) noexcept;
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() { reset(); }
-
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  void reset();
-
- private:
-  int fd_ = -1;
-};
 
 // Owns a started child process until it has been waited for. Dropping one
 // that still runs kills it, so that no error path leaves it behind.

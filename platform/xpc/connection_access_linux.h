@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "platform/xpc/connection.h"
-#include "platform/xpc/unique_fd_linux.h"
+#include "platform/foundation/unique_fd.h"
 
 namespace ostrel::xpc {
 

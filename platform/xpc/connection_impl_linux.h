@@ -28,7 +28,7 @@
 #include "platform/foundation/log.h"
 #include "platform/xpc/connection.h"
 #include "platform/xpc/serial_queue.h"
-#include "platform/xpc/unique_fd_linux.h"
+#include "platform/foundation/unique_fd.h"
 #include "platform/xpc/unix_socket_linux.h"
 
 namespace ostrel::xpc {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/foundation/error.h"
-#include "platform/xpc/unique_fd_linux.h"
+#include "platform/foundation/unique_fd.h"
 
 namespace ostrel::xpc {
 

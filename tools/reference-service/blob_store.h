@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "tools/reference-service/result.h"
-#include "tools/reference-service/unique_fd.h"
+#include "platform/foundation/unique_fd.h"
 
 namespace ostrel::refsvc {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/reference-service/unique_fd.h"
+#include "platform/foundation/unique_fd.h"
 
 namespace ostrel::refsvc::testing {
 
