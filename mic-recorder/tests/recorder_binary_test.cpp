@@ -5,14 +5,14 @@
 
 #include <cstring>
 
-#include "platform/coreaudio/testing/child_process.h"
+#include "platform/foundation/testing/child_process.h"
 #include "platform/coreaudio/testing/pulse_daemon.h"
 
 namespace ostrel::mic {
 namespace {
 
 using namespace std::chrono_literals;
-using coreaudio::testing::ChildProcess;
+using ostrel::testing::ChildProcess;
 using coreaudio::testing::PulseDaemon;
 using Json = nlohmann::json;
 

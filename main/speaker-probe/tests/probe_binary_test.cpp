@@ -10,13 +10,14 @@
 
 #include <nlohmann/json.hpp>
 
-#include "main/speaker-probe/tests/child_process.h"
+#include "platform/foundation/testing/child_process.h"
 
 namespace ostrel::speaker::testing {
 namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+using ostrel::testing::ChildProcess;
 using std::chrono::milliseconds;
 
 constexpr milliseconds lineTimeout(10000);
@@ -69,7 +70,7 @@ class ProbeBinaryTest : public ::testing::Test {
   static std::vector<json> next(ChildProcess& child, int count) {
     std::vector<json> events;
     for (int i = 0; i < count; ++i) {
-      auto line = child.readLine(lineTimeout);
+      auto line = child.readOutputLine(lineTimeout);
       EXPECT_TRUE(line) << "line " << i + 1 << " of " << count << " did not come";
       if (!line) break;
       events.push_back(json::parse(*line, nullptr, false));

@@ -6,14 +6,14 @@
 #include <thread>
 
 #include "platform/coreaudio/audio_system.h"
-#include "platform/coreaudio/testing/child_process.h"
+#include "platform/foundation/testing/child_process.h"
 #include "platform/coreaudio/testing/pulse_daemon.h"
 
 namespace ostrel::coreaudio {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::ChildProcess;
+using ostrel::testing::ChildProcess;
 using testing::PulseDaemon;
 
 // A server with a Bluetooth-marked headset, plain speakers, a sine

@@ -1,4 +1,4 @@
-#include "platform/coreaudio/testing/child_process.h"
+#include "platform/foundation/testing/child_process.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -12,7 +12,7 @@
 
 extern char** environ;
 
-namespace ostrel::coreaudio::testing {
+namespace ostrel::testing {
 
 namespace {
 
@@ -177,4 +177,4 @@ std::optional<int> ChildProcess::waitForExit(std::chrono::milliseconds timeout) 
   return std::nullopt;
 }
 
-}  // namespace ostrel::coreaudio::testing
+}  // namespace ostrel::testing

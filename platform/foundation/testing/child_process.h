@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace ostrel::coreaudio::testing {
+namespace ostrel::testing {
 
 // A program run with its standard output and standard error on pipes.
 // A child still running at destruction is killed.
@@ -55,4 +55,4 @@ class ChildProcess {
   Pipe error_;
 };
 
-}  // namespace ostrel::coreaudio::testing
+}  // namespace ostrel::testing
