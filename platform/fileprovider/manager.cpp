@@ -2,6 +2,9 @@
 
 #include <mutex>
 
+#include "platform/fileprovider/domain_storage.h"
+#include "platform/fileprovider/system_manager_linux.h"
+
 namespace ostrel::fileprovider {
 
 namespace {
@@ -18,7 +21,10 @@ std::shared_ptr<Manager> managerForDomain(const Domain& domain) {
     std::lock_guard lock(lookupMutex);
     lookup = currentLookup();
   }
-  return lookup ? lookup(domain) : nullptr;
+  if (lookup) return lookup(domain);
+  auto storage = DomainStorage::forDomain(domain.identifier);
+  if (!storage) return nullptr;
+  return std::make_shared<SystemManager>(domain, *storage);
 }
 
 void setManagerLookup(ManagerLookup lookup) {

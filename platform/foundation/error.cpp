@@ -15,6 +15,10 @@ Error FileProviderError::make(Code code) {
   return Error{domain, code, {}};
 }
 
+Error FileProviderError::make(Code code, std::string description) {
+  return Error{domain, code, {{localizedDescriptionKey, std::move(description)}}};
+}
+
 Error FileProviderError::nonExistentItem(const std::string& itemIdentifier) {
   return Error{domain, noSuchItem, {{nonExistentItemIdentifierKey, itemIdentifier}}};
 }

@@ -35,12 +35,15 @@ enum Code : long {
   serverUnreachable = -1004,
   noSuchItem = -1005,
   deletionRejected = -1006,
+  providerNotFound = -2001,  // no file provider runs for the domain
   cannotSynchronize = -2005,
   excludedFromSync = -2010,
 };
 
-// A file-provider error with an empty user-info dictionary.
+// A file-provider error with an empty user-info dictionary, or with the
+// given localized description.
 Error make(Code code);
+Error make(Code code, std::string description);
 // The framework's error for a named item that does not exist (code -1005
 // carrying the item identifier).
 Error nonExistentItem(const std::string& itemIdentifier);

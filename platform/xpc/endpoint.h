@@ -11,6 +11,10 @@ namespace ostrel::xpc {
 struct ListenerEndpoint {
   std::string socketPath;
 
+  // Where the listener of a named service (a launchd service on other
+  // systems) is reached: <runtime directory>/<name>.sock.
+  static ListenerEndpoint forService(std::string_view serviceName);
+
   std::string serialized() const;
   static std::optional<ListenerEndpoint> parse(std::string_view text);
 

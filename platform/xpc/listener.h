@@ -24,6 +24,10 @@ class Listener {
   // NSXPCListener anonymousListener: a fresh socket in the per-user runtime
   // directory. Fails when the directory is unsafe or the path too long.
   static std::expected<std::shared_ptr<Listener>, Error> anonymous();
+  // NSXPCListener initWithMachServiceName: listens at the service's endpoint.
+  // Fails while another live listener serves the name; a stale socket left by
+  // a process that died is replaced.
+  static std::expected<std::shared_ptr<Listener>, Error> forService(std::string_view serviceName);
   ~Listener();  // invalidates
   Listener(const Listener&) = delete;
   Listener& operator=(const Listener&) = delete;
@@ -39,6 +43,7 @@ class Listener {
 
  private:
   struct State;
+  static std::expected<std::shared_ptr<Listener>, Error> listenAtPath(std::string path);
   explicit Listener(std::shared_ptr<State> state);
   std::shared_ptr<State> state_;
 };

@@ -80,7 +80,23 @@ void Listener::State::admit(UniqueFd peer) {
 std::expected<std::shared_ptr<Listener>, Error> Listener::anonymous() {
   auto directory = runtimeDirectoryPath();
   if (auto prepared = prepareRuntimeDirectory(directory); !prepared) return std::unexpected(prepared.error());
-  std::string path = uniqueSocketPath(directory);
+  return listenAtPath(uniqueSocketPath(directory));
+}
+
+std::expected<std::shared_ptr<Listener>, Error> Listener::forService(std::string_view serviceName) {
+  if (serviceName.empty() || serviceName.find('/') != std::string_view::npos || serviceName.starts_with('.')) {
+    return std::unexpected(POSIXError::make(EINVAL));
+  }
+  if (auto prepared = prepareRuntimeDirectory(runtimeDirectoryPath()); !prepared) {
+    return std::unexpected(prepared.error());
+  }
+  std::string path = ListenerEndpoint::forService(serviceName).socketPath;
+  // A socket that still answers belongs to a running listener: never steal it.
+  if (connectTo(path)) return std::unexpected(POSIXError::make(EADDRINUSE));
+  return listenAtPath(std::move(path));
+}
+
+std::expected<std::shared_ptr<Listener>, Error> Listener::listenAtPath(std::string path) {
   auto socket = listenAt(path);
   if (!socket) return std::unexpected(socket.error());
   auto wake = WakeEvent::create();

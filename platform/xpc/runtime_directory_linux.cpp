@@ -1,5 +1,7 @@
 #include "platform/xpc/runtime_directory_linux.h"
 
+#include "platform/xpc/endpoint.h"
+
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -65,6 +67,14 @@ std::string uniqueSocketPath(const std::filesystem::path& directory) {
   std::snprintf(name, sizeof(name), "%d-%llu-%08x.sock", static_cast<int>(::getpid()),
                 static_cast<unsigned long long>(sequence.fetch_add(1) + 1), nonce);
   return (directory / name).string();
+}
+
+}  // namespace ostrel::xpc
+
+namespace ostrel::xpc {
+
+ListenerEndpoint ListenerEndpoint::forService(std::string_view serviceName) {
+  return ListenerEndpoint{(runtimeDirectoryPath() / (std::string(serviceName) + ".sock")).string()};
 }
 
 }  // namespace ostrel::xpc

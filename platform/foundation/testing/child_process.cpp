@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <thread>
 #include <utility>
 
@@ -44,16 +45,22 @@ int millisecondsLeft(Clock::time_point deadline) {
 
 std::optional<ChildProcess> ChildProcess::start(const std::string& program, const std::vector<std::string>& arguments,
                                                 const std::map<std::string, std::string>& environment) {
+  int input[2];
   int output[2];
   int error[2];
-  if (::pipe2(output, O_CLOEXEC) != 0) return std::nullopt;
+  if (::pipe2(input, O_CLOEXEC) != 0) return std::nullopt;
+  if (::pipe2(output, O_CLOEXEC) != 0) {
+    ::close(input[0]);
+    ::close(input[1]);
+    return std::nullopt;
+  }
   if (::pipe2(error, O_CLOEXEC) != 0) {
-    ::close(output[0]);
-    ::close(output[1]);
+    for (int fd : {input[0], input[1], output[0], output[1]}) ::close(fd);
     return std::nullopt;
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
   posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, error[1], STDERR_FILENO);
   std::vector<std::string> argv{program};
@@ -64,18 +71,21 @@ std::optional<ChildProcess> ChildProcess::start(const std::string& program, cons
   pid_t pid = -1;
   const int spawned = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argvPointers.data(), envpPointers.data());
   posix_spawn_file_actions_destroy(&actions);
+  ::close(input[0]);
   ::close(output[1]);
   ::close(error[1]);
   if (spawned != 0) {
+    ::close(input[1]);
     ::close(output[0]);
     ::close(error[0]);
     return std::nullopt;
   }
-  return ChildProcess(pid, output[0], error[0]);
+  return ChildProcess(pid, input[1], output[0], error[0]);
 }
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
     : pid_(std::exchange(other.pid_, -1)),
+      input_(std::exchange(other.input_, -1)),
       output_{std::exchange(other.output_.fd, -1), std::move(other.output_.buffered)},
       error_{std::exchange(other.error_.fd, -1), std::move(other.error_.buffered)} {}
 
@@ -84,6 +94,7 @@ ChildProcess::~ChildProcess() {
     ::kill(pid_, SIGKILL);
     ::waitpid(pid_, nullptr, 0);
   }
+  if (input_ >= 0) ::close(input_);
   if (output_.fd >= 0) ::close(output_.fd);
   if (error_.fd >= 0) ::close(error_.fd);
 }
@@ -151,6 +162,25 @@ void ChildProcess::closeOutput() {
   if (output_.fd >= 0) ::close(output_.fd);
   output_.fd = -1;
   output_.buffered.clear();
+}
+
+bool ChildProcess::writeInput(const std::string& text) {
+  // A child that has ended must fail the write, not kill the test.
+  static const bool sigpipeIgnored = [] { return ::signal(SIGPIPE, SIG_IGN) != SIG_ERR; }();
+  (void)sigpipeIgnored;
+  for (size_t written = 0; written < text.size();) {
+    if (input_ < 0) return false;
+    ssize_t n = ::write(input_, text.data() + written, text.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    written += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+void ChildProcess::closeInput() {
+  if (input_ >= 0) ::close(input_);
+  input_ = -1;
 }
 
 std::vector<std::string> ChildProcess::remainingErrorLines() {

@@ -32,6 +32,10 @@ class ChildProcess {
   void drain(std::chrono::milliseconds timeout);
   // Closes our end of standard output, as a reader that goes away does.
   void closeOutput();
+  // Writes to the child's standard input; false once it cannot take more.
+  bool writeInput(const std::string& text);
+  // Ends the child's standard input.
+  void closeInput();
   void signal(int signalNumber) const;
   // The exit status, or nothing when it does not end normally in time.
   std::optional<int> waitForExit(std::chrono::milliseconds timeout);
@@ -43,7 +47,7 @@ class ChildProcess {
     int fd = -1;
     std::string buffered;
   };
-  ChildProcess(pid_t pid, int output, int error) : pid_(pid) {
+  ChildProcess(pid_t pid, int input, int output, int error) : pid_(pid), input_(input) {
     output_.fd = output;
     error_.fd = error;
   }
@@ -51,6 +55,7 @@ class ChildProcess {
   static bool readSome(Pipe& pipe, int timeoutMs);
 
   pid_t pid_ = -1;
+  int input_ = -1;
   Pipe output_;
   Pipe error_;
 };

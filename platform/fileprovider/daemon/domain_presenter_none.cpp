@@ -1,0 +1,9 @@
+#include "platform/fileprovider/daemon/domain_presenter.h"
+
+namespace ostrel::fileprovider {
+
+DomainInstance::Presenter domainPresenter(std::optional<std::filesystem::path>) {
+  return {};
+}
+
+}  // namespace ostrel::fileprovider

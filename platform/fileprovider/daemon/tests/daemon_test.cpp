@@ -1,0 +1,265 @@
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <future>
+#include <sstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "platform/fileprovider/daemon/file_provider_daemon.h"
+#include "platform/fileprovider/control_protocol.h"
+#include "platform/fileprovider/manager.h"
+#include "platform/xpc/connection.h"
+
+namespace ostrel::fileprovider {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::filesystem::path makeTemporaryDirectory() {
+  std::string pattern = "/tmp/ofpd-XXXXXX";
+  EXPECT_NE(mkdtemp(pattern.data()), nullptr);
+  return pattern;
+}
+
+class DaemonTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    home_ = makeTemporaryDirectory();
+    runtime_ = home_ / "xpc";
+    setenv("OSTREL_HOME", home_.c_str(), 1);
+    setenv("OSTREL_XPC_DIR", runtime_.c_str(), 1);
+  }
+  void TearDown() override {
+    daemon_.reset();
+    std::filesystem::remove_all(home_);
+    unsetenv("OSTREL_HOME");
+    unsetenv("OSTREL_XPC_DIR");
+  }
+
+  void startDaemon() {
+    auto module = ExtensionModule::load(TEST_APPEX);
+    ASSERT_TRUE(module) << module.error().localizedDescription();
+    auto daemon = FileProviderDaemon::start(std::move(*module), {});
+    ASSERT_TRUE(daemon) << daemon.error().localizedDescription();
+    daemon_ = *daemon;
+  }
+
+  std::string extensionLog() const {
+    std::ifstream in(home_ / "test-extension.log");
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  // Waits (bounded) until the extension's log holds every line, in this order.
+  bool waitForLines(const std::vector<std::string>& lines) const {
+    for (auto deadline = std::chrono::steady_clock::now() + 10s; std::chrono::steady_clock::now() < deadline;
+         std::this_thread::sleep_for(10ms)) {
+      std::string log = extensionLog();
+      size_t at = 0;
+      bool all = true;
+      for (const auto& line : lines) {
+        at = log.find(line + "\n", at);
+        if (at == std::string::npos) {
+          all = false;
+          break;
+        }
+        at += line.size();
+      }
+      if (all) return true;
+    }
+    return false;
+  }
+
+  static std::optional<Error> added(const Domain& domain) {
+    std::promise<std::optional<Error>> done;
+    addDomain(domain, [&](std::optional<Error> error) { done.set_value(error); });
+    return done.get_future().get();
+  }
+
+  static std::optional<Error> signal(const Domain& domain, const ItemIdentifier& container) {
+    std::promise<std::optional<Error>> done;
+    managerForDomain(domain)->signalEnumerator(container, [&](std::optional<Error> error) { done.set_value(error); });
+    auto future = done.get_future();
+    if (future.wait_for(10s) != std::future_status::ready) return Error{"timeout", 0, {}};
+    return future.get();
+  }
+
+  std::filesystem::path home_;
+  std::filesystem::path runtime_;
+  std::shared_ptr<FileProviderDaemon> daemon_;
+};
+
+const Domain one{.identifier = "one", .displayName = "One"};
+
+TEST_F(DaemonTest, InstancesFollowTheRegistry) {
+  startDaemon();
+  ASSERT_EQ(added(one), std::nullopt);
+  EXPECT_TRUE(waitForLines({"created one"}));
+
+  std::promise<std::optional<Error>> removed;
+  removeDomain(one, DomainRemovalMode::removeAll,
+               [&](std::optional<std::filesystem::path>, std::optional<Error> error) { removed.set_value(error); });
+  ASSERT_EQ(removed.get_future().get(), std::nullopt);
+  EXPECT_TRUE(waitForLines({"created one", "invalidated one", "destroyed one"}));
+}
+
+TEST_F(DaemonTest, DomainsRegisteredBeforeTheDaemonStartWithIt) {
+  ASSERT_EQ(added(one), std::nullopt);
+  startDaemon();
+  EXPECT_TRUE(waitForLines({"created one"}));
+}
+
+TEST_F(DaemonTest, ServiceLookupHandsOutTheExtensionsListener) {
+  startDaemon();
+  ASSERT_EQ(added(one), std::nullopt);
+  auto manager = managerForDomain(one);
+
+  std::promise<std::pair<std::shared_ptr<Service>, std::optional<Error>>> looked;
+  manager->getService("test.echo", rootContainerItemIdentifier,
+                      [&](std::shared_ptr<Service> service, std::optional<Error> error) {
+                        looked.set_value({service, error});
+                      });
+  auto [service, error] = looked.get_future().get();
+  ASSERT_EQ(error, std::nullopt);
+  ASSERT_NE(service, nullptr);
+  EXPECT_EQ(service->name(), "test.echo");
+
+  std::shared_ptr<xpc::Connection> connection;
+  service->getFileProviderConnection([&](std::shared_ptr<xpc::Connection> made, std::optional<Error>) {
+    connection = made;
+  });
+  ASSERT_NE(connection, nullptr);
+  connection->resume();
+  EXPECT_TRUE(waitForLines({"service sources for NSFileProviderRootContainerItemIdentifier",
+                            "service connection accepted"}));
+  connection->invalidate();
+
+  std::promise<std::pair<std::shared_ptr<Service>, std::optional<Error>>> missing;
+  manager->getService("no.such.service", rootContainerItemIdentifier,
+                      [&](std::shared_ptr<Service> service, std::optional<Error> error) {
+                        missing.set_value({service, error});
+                      });
+  auto [none, noError] = missing.get_future().get();
+  EXPECT_EQ(none, nullptr);
+  EXPECT_EQ(noError, std::nullopt);
+}
+
+TEST_F(DaemonTest, WorkingSetSignalsFollowChangesBatchAfterBatch) {
+  startDaemon();
+  ASSERT_EQ(added(one), std::nullopt);
+  ASSERT_EQ(signal(one, workingSetItemIdentifier), std::nullopt);
+  EXPECT_TRUE(waitForLines({"current anchor", "changes from a0", "changes from a1"}));
+  ASSERT_EQ(signal(one, workingSetItemIdentifier), std::nullopt);
+  EXPECT_TRUE(waitForLines({"changes from a1", "changes from a2"}));
+}
+
+TEST_F(DaemonTest, AnExpiredAnchorIsReplacedByAFreshOne) {
+  startDaemon();
+  ASSERT_EQ(added(one), std::nullopt);
+  ASSERT_TRUE(waitForLines({"current anchor"}));
+  std::ofstream(home_ / "expire-anchor") << "";
+  ASSERT_EQ(signal(one, workingSetItemIdentifier), std::nullopt);
+  ASSERT_TRUE(waitForLines({"current anchor", "changes from a0", "current anchor"}));
+  std::filesystem::remove(home_ / "expire-anchor");
+  ASSERT_EQ(signal(one, workingSetItemIdentifier), std::nullopt);
+  EXPECT_TRUE(waitForLines({"current anchor", "changes from a0", "current anchor", "changes from a0",
+                            "changes from a1"}));
+}
+
+TEST_F(DaemonTest, DisconnectAndReconnectAreKeptInTheRegistry) {
+  startDaemon();
+  ASSERT_EQ(added(one), std::nullopt);
+  auto manager = managerForDomain(one);
+  auto flags = [] {
+    std::vector<Domain> listed;
+    getDomains([&](std::vector<Domain> domains, std::optional<Error>) { listed = domains; });
+    return listed.size() == 1 ? listed[0].disconnected : std::optional<bool>();
+  };
+  std::promise<std::optional<Error>> disconnected;
+  manager->disconnect("maintenance", 0, [&](std::optional<Error> error) { disconnected.set_value(error); });
+  ASSERT_EQ(disconnected.get_future().get(), std::nullopt);
+  EXPECT_EQ(flags(), true);
+
+  std::promise<std::optional<Error>> reconnected;
+  manager->reconnect([&](std::optional<Error> error) { reconnected.set_value(error); });
+  ASSERT_EQ(reconnected.get_future().get(), std::nullopt);
+  EXPECT_EQ(flags(), false);
+}
+
+TEST_F(DaemonTest, RequestsForAnUnknownDomainFail) {
+  startDaemon();
+  Domain stranger{.identifier = "stranger"};
+  auto error = signal(stranger, workingSetItemIdentifier);
+  ASSERT_TRUE(error);
+  EXPECT_TRUE(error->is(FileProviderError::domain, FileProviderError::providerNotFound));
+  EXPECT_NE(error->localizedDescription().find("stranger"), std::string::npos);
+
+  std::promise<std::optional<Error>> reconnected;
+  managerForDomain(stranger)->reconnect([&](std::optional<Error> e) { reconnected.set_value(e); });
+  auto reconnectError = reconnected.get_future().get();
+  ASSERT_TRUE(reconnectError);
+  EXPECT_TRUE(reconnectError->is(FileProviderError::domain, FileProviderError::providerNotFound));
+}
+
+TEST_F(DaemonTest, WithoutTheDaemonRequestsSaySoAndTheRegistryStillWorks) {
+  ASSERT_EQ(added(one), std::nullopt);
+  auto error = signal(one, workingSetItemIdentifier);
+  ASSERT_TRUE(error);
+  EXPECT_TRUE(error->is(FileProviderError::domain, FileProviderError::providerNotFound));
+  EXPECT_NE(error->localizedDescription().find("not running"), std::string::npos);
+
+  std::vector<Domain> listed;
+  getDomains([&](std::vector<Domain> domains, std::optional<Error>) { listed = domains; });
+  ASSERT_EQ(listed.size(), 1u);
+  EXPECT_EQ(listed[0].displayName, "One");
+}
+
+TEST_F(DaemonTest, OnlyOneDaemonServesAndAStaleSocketIsReplaced) {
+  startDaemon();
+  auto module = ExtensionModule::load(TEST_APPEX);
+  ASSERT_TRUE(module);
+  auto second = FileProviderDaemon::start(std::move(*module), {});
+  ASSERT_FALSE(second);
+  EXPECT_TRUE(second.error().is(POSIXError::domain, EADDRINUSE));
+  daemon_.reset();
+
+  // A socket file whose listener died without removing it.
+  auto path = xpc::ListenerEndpoint::forService(control::serviceName).socketPath;
+  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ::close(fd);
+  ASSERT_TRUE(std::filesystem::exists(path));
+  startDaemon();
+  ASSERT_EQ(added(one), std::nullopt);
+  EXPECT_EQ(signal(one, workingSetItemIdentifier), std::nullopt);
+}
+
+TEST(ExtensionModuleTest, BundlesThatCannotBeLoadedAreRefusedWithAReason) {
+  std::filesystem::path root = makeTemporaryDirectory();
+  auto noPlist = ExtensionModule::load(root / "Missing.appex");
+  ASSERT_FALSE(noPlist);
+  EXPECT_NE(noPlist.error().localizedDescription().find("CFBundleExecutable"), std::string::npos);
+
+  std::filesystem::create_directories(root / "Broken.appex/Contents/MacOS");
+  std::ofstream(root / "Broken.appex/Contents/Info.plist")
+      << "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleExecutable</key>"
+         "<string>Broken</string></dict></plist>";
+  std::ofstream(root / "Broken.appex/Contents/MacOS/Broken") << "not a module";
+  auto broken = ExtensionModule::load(root / "Broken.appex");
+  ASSERT_FALSE(broken);
+  EXPECT_NE(broken.error().localizedDescription().find("cannot load"), std::string::npos);
+  std::filesystem::remove_all(root);
+}
+
+}  // namespace
+}  // namespace ostrel::fileprovider
