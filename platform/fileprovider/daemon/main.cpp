@@ -31,7 +31,11 @@ std::optional<Options> parseOptions(int argc, char** argv) {
     std::string argument = argv[i];
     if ((argument == "--mount-root" || argument == "--extension") && i + 1 < argc) {
       std::filesystem::path value = std::filesystem::absolute(argv[++i]);
-      (argument == "--mount-root" ? options.mountRoot : options.extension) = value;
+      if (argument == "--mount-root") {
+        options.mountRoot = value;
+      } else {
+        options.extension = value;
+      }
     } else {
       return std::nullopt;
     }
