@@ -12,8 +12,8 @@
 #include <system_error>
 
 #include "platform/fileprovider/domain_storage.h"
+#include "platform/foundation/atomic_file.h"
 #include "platform/foundation/unique_fd.h"
-#include "platform/foundation/uuid.h"
 
 namespace ostrel::fileprovider {
 
@@ -72,23 +72,8 @@ std::expected<void, Error> writeDomains(const std::filesystem::path& file, const
   }
   std::string text = nlohmann::json{{"domains", list}}.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
   text += '\n';
-  auto temporary = file.parent_path() / (".domains-" + makeUUIDString() + ".json");
-  UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-  if (!fd) return std::unexpected(registryError("write " + temporary.string(), errno));
-  for (size_t written = 0; written < text.size();) {
-    ssize_t n = ::write(fd.get(), text.data() + written, text.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      int saved = errno;
-      ::unlink(temporary.c_str());
-      return std::unexpected(registryError("write " + temporary.string(), saved));
-    }
-    written += static_cast<size_t>(n);
-  }
-  if (::fsync(fd.get()) != 0 || ::rename(temporary.c_str(), file.c_str()) != 0) {
-    int saved = errno;
-    ::unlink(temporary.c_str());
-    return std::unexpected(registryError("replace " + file.string(), saved));
+  if (auto written = writeFileAtomically(file, text, 0600); !written) {
+    return std::unexpected(registryError("replace " + file.string(), static_cast<int>(written.error().code)));
   }
   return {};
 }

@@ -227,7 +227,7 @@ TEST_F(ExtensionTest, FetchRefusesContainersAndReportsFailures) {
                            [&](auto file, auto item, auto error) { noDirectory.set_value({file, item, error}); });
   EXPECT_EQ(noDirectory.get_future().get().error, POSIXError::make(ENOSPC));
 
-  fileprovider::setManagerLookup(nullptr);
+  fileprovider::setManagerLookup([](const fileprovider::Domain&) { return nullptr; });
   std::promise<FetchResult> noManager;
   extension->fetchContents(newest->itemIdentifier(), std::nullopt,
                            [&](auto file, auto item, auto error) { noManager.set_value({file, item, error}); });

@@ -7,6 +7,7 @@
 
 #include "platform/fileprovider/domain.h"
 #include "platform/fileprovider/domain_storage.h"
+#include "platform/fileprovider/fuse/mount_options.h"
 #include "platform/fileprovider/item.h"
 #include "platform/fileprovider/replicated_extension.h"
 #include "platform/foundation/error.h"
@@ -21,6 +22,10 @@ class DomainMount {
   static std::expected<std::unique_ptr<DomainMount>, Error> mount(std::shared_ptr<ReplicatedExtension> extension,
                                                                   Domain domain, DomainStorage storage,
                                                                   std::filesystem::path mountPoint);
+  static std::expected<std::unique_ptr<DomainMount>, Error> mount(std::shared_ptr<ReplicatedExtension> extension,
+                                                                  Domain domain, DomainStorage storage,
+                                                                  std::filesystem::path mountPoint,
+                                                                  MountOptions options);
   // Unmounts and waits for the request threads to end.
   virtual ~DomainMount() = default;
 

@@ -1,0 +1,102 @@
+#include "platform/fileprovider/fuse/content_cache.h"
+
+#include <cerrno>
+#include <utility>
+
+namespace ostrel::fileprovider {
+
+namespace {
+
+Error fileSystemError(const std::error_code& code) {
+  return POSIXError::make(code.value() ? code.value() : EIO);
+}
+
+}  // namespace
+
+ContentCache::ContentCache(std::filesystem::path directory) : directory_(std::move(directory)) {
+  std::error_code ignored;
+  std::filesystem::remove_all(directory_, ignored);
+  std::filesystem::create_directories(directory_, ignored);
+}
+
+std::expected<ContentCache::Entry, Error> ContentCache::obtain(const ItemIdentifier& identifier,
+                                                                const std::string& contentVersion,
+                                                                const Fetch& fetch) {
+  std::promise<std::expected<Entry, Error>> promise;
+  {
+    std::unique_lock lock(mutex_);
+    if (auto found = cached_.find(identifier); found != cached_.end() && found->second.contentVersion == contentVersion)
+      return Entry{found->second.file, nullptr};
+    if (auto running = fetching_.find(identifier); running != fetching_.end()) {
+      Pending pending = running->second;
+      lock.unlock();
+      // The fetch in progress is itself bounded.
+      return pending.get();
+    }
+    fetching_.emplace(identifier, promise.get_future().share());
+  }
+
+  std::expected<Entry, Error> result;
+  if (auto fetched = fetch()) {
+    // The item handed back describes exactly the bytes delivered.
+    const std::string version =
+        fetched->item && fetched->item->itemVersion() ? fetched->item->itemVersion()->contentVersion : contentVersion;
+    auto file = adopt(identifier, version, fetched->contents);
+    if (file) {
+      result = Entry{*file, std::move(fetched->item)};
+    } else {
+      result = std::unexpected(file.error());
+    }
+  } else {
+    result = std::unexpected(fetched.error());
+  }
+  promise.set_value(result);
+  std::lock_guard lock(mutex_);
+  fetching_.erase(identifier);
+  return result;
+}
+
+std::expected<std::filesystem::path, Error> ContentCache::adopt(const ItemIdentifier& identifier,
+                                                                 const std::string& contentVersion,
+                                                                 const std::filesystem::path& file) {
+  std::filesystem::path target;
+  {
+    std::lock_guard lock(mutex_);
+    target = directory_ / std::to_string(++nextFile_);
+  }
+  std::error_code error;
+  std::filesystem::create_directories(directory_, error);
+  std::filesystem::rename(file, target, error);
+  if (error) {
+    // Another volume: copy, then let go of the original.
+    error.clear();
+    std::filesystem::copy_file(file, target, std::filesystem::copy_options::overwrite_existing, error);
+    if (error) return std::unexpected(fileSystemError(error));
+    std::filesystem::remove(file, error);
+  }
+  std::filesystem::path previous;
+  {
+    std::lock_guard lock(mutex_);
+    auto& cached = cached_[identifier];
+    previous = std::exchange(cached.file, target);
+    cached.contentVersion = contentVersion;
+  }
+  // Readers that still have the old file open keep reading it.
+  if (!previous.empty()) std::filesystem::remove(previous, error);
+  return target;
+}
+
+void ContentCache::drop(const ItemIdentifier& identifier) {
+  std::filesystem::path file;
+  {
+    std::lock_guard lock(mutex_);
+    auto found = cached_.find(identifier);
+    if (found == cached_.end()) return;
+    file = std::move(found->second.file);
+    cached_.erase(found);
+  }
+  std::error_code ignored;
+  std::filesystem::remove(file, ignored);
+}
+
+}  // namespace ostrel::fileprovider

@@ -1,0 +1,133 @@
+#pragma once
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <expected>
+#include <future>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/fileprovider/domain.h"
+#include "platform/fileprovider/domain_storage.h"
+#include "platform/fileprovider/fuse/content_cache.h"
+#include "platform/fileprovider/fuse/extension_calls.h"
+#include "platform/fileprovider/fuse/item_tree.h"
+#include "platform/fileprovider/fuse/local_store.h"
+#include "platform/fileprovider/fuse/mount_options.h"
+#include "platform/fileprovider/replicated_extension.h"
+#include "platform/foundation/log.h"
+#include "platform/foundation/unique_fd.h"
+
+namespace ostrel::fileprovider {
+
+// An errno on failure.
+template <class T>
+using FsResult = std::expected<T, int>;
+
+// The domain as a file system, in terms of inodes and errno: what the FUSE
+// operations call. Request threads call it concurrently; no lock is held
+// while the extension is waited for.
+class DomainFileSystem {
+ public:
+  struct Entry {
+    Inode inode = 0;
+    struct stat attributes {};
+  };
+  struct DirectoryEntry {
+    std::string name;
+    Inode inode = 0;
+    bool directory = false;
+  };
+
+  static std::expected<std::unique_ptr<DomainFileSystem>, Error> create(std::shared_ptr<ReplicatedExtension> extension,
+                                                                      Domain domain, DomainStorage storage,
+                                                                      MountOptions options);
+
+  FsResult<Entry> lookup(Inode parent, const std::string& name);
+  void forget(Inode inode, uint64_t count);
+  FsResult<struct stat> attributes(Inode inode);
+  // `handle` when the kernel truncates through an open file.
+  FsResult<struct stat> truncate(Inode inode, off_t size, std::optional<uint64_t> handle);
+  FsResult<std::vector<DirectoryEntry>> list(Inode inode);
+  // A listing held for an open directory, so that one read in parts stays
+  // consistent; what is still held when the mount ends goes with it.
+  FsResult<uint64_t> openListing(Inode inode);
+  std::shared_ptr<const std::vector<DirectoryEntry>> listing(uint64_t handle);
+  void closeListing(uint64_t handle);
+
+  FsResult<uint64_t> open(Inode inode, int flags);
+  FsResult<std::pair<Entry, uint64_t>> create(Inode parent, const std::string& name, int flags);
+  // The descriptor to read from; valid until the handle is released.
+  FsResult<int> readDescriptor(uint64_t handle);
+  FsResult<size_t> write(uint64_t handle, const char* data, size_t size, off_t offset);
+  // The last writer's release sends what was written.
+  void release(uint64_t handle);
+
+  FsResult<Entry> makeDirectory(Inode parent, const std::string& name);
+  FsResult<void> remove(Inode parent, const std::string& name, bool directory);
+  FsResult<void> rename(Inode parent, const std::string& name, Inode newParent, const std::string& newName,
+                        bool noReplace);
+  FsResult<std::string> extendedAttribute(Inode inode, const std::string& name);
+  FsResult<std::vector<std::string>> extendedAttributeNames(Inode inode);
+
+  // What the working set reported; the answers name what the kernel must forget.
+  std::vector<Invalidation> applyChanges(std::vector<ItemPtr> updated, std::vector<ItemIdentifier> deleted);
+  std::vector<Invalidation> containerSignalled(const ItemIdentifier& container);
+  std::vector<Invalidation> forgetBelow(const ItemIdentifier& item);
+
+  // Ends every wait for the extension; later calls fail at once.
+  void shutdown();
+  const MountOptions& options() const { return options_; }
+
+ private:
+  struct OpenFile {
+    UniqueFd fd;
+    Inode inode = 0;
+    // Set for handles on the local store's bytes.
+    std::optional<std::string> token;
+    bool writable = false;
+    bool dirty = false;
+  };
+
+  DomainFileSystem(std::shared_ptr<ReplicatedExtension> extension, Domain domain, DomainStorage storage,
+                   MountOptions options, ItemPtr root);
+
+  FsResult<void> ensureListed(Inode inode);
+  void mergeLocal(Node& container, std::vector<Invalidation>& invalidations);
+  struct stat attributesOf(const Node& node);
+  Entry entryOf(Node& node);
+  FsResult<ContentCache::Entry> contentsOf(Inode inode);
+  FsResult<std::string> stageEdit(Inode inode, bool truncate);
+  uint64_t addHandle(OpenFile file);
+  std::shared_ptr<OpenFile> handle(uint64_t id);
+  // Sends the local entry's bytes until the service has the latest or refuses them.
+  void sendLocal(const std::string& token);
+  void keepLocal(LocalStore::Entry& entry, const Error& error, const char* what);
+  FsResult<void> removeNode(Inode parent, const std::string& name, bool directory);
+
+  std::shared_ptr<ReplicatedExtension> extension_;
+  Domain domain_;
+  DomainStorage storage_;
+  MountOptions options_;
+  ExtensionCalls calls_;
+  ContentCache cache_;
+  Logger log_;
+  uid_t uid_;
+  gid_t gid_;
+  struct timespec mounted_ {};
+
+  std::mutex mutex_;
+  ItemTree tree_;
+  LocalStore local_;
+  std::map<ItemIdentifier, std::shared_future<FsResult<void>>> listing_;
+  std::map<uint64_t, std::shared_ptr<OpenFile>> open_;
+  std::map<uint64_t, std::shared_ptr<const std::vector<DirectoryEntry>>> listings_;
+  uint64_t nextHandle_ = 0;
+};
+
+}  // namespace ostrel::fileprovider

@@ -1,0 +1,68 @@
+#include "platform/fileprovider/fuse/domain_mount.h"
+
+#include "platform/fileprovider/fuse/domain_file_system.h"
+#include "platform/fileprovider/fuse/fuse_session_linux.h"
+
+namespace ostrel::fileprovider {
+
+namespace {
+
+class FuseDomainMount final : public DomainMount {
+ public:
+  FuseDomainMount(std::unique_ptr<DomainFileSystem> fileSystem, std::filesystem::path mountPoint)
+      : fileSystem_(std::move(fileSystem)), mountPoint_(std::move(mountPoint)) {}
+
+  std::expected<void, Error> start(const std::string& name) {
+    auto session = FuseSession::start(*fileSystem_, mountPoint_, name);
+    if (!session) return std::unexpected(session.error());
+    session_ = std::move(*session);
+    return {};
+  }
+
+  ~FuseDomainMount() override {
+    // Waits for the extension end first, so that the request threads can finish.
+    fileSystem_->shutdown();
+    session_.reset();
+  }
+
+  const std::filesystem::path& mountPoint() const override { return mountPoint_; }
+
+  void applyChanges(std::vector<ItemPtr> updated, std::vector<ItemIdentifier> deleted) override {
+    send(fileSystem_->applyChanges(std::move(updated), std::move(deleted)));
+  }
+  void containerSignalled(const ItemIdentifier& container) override {
+    send(fileSystem_->containerSignalled(container));
+  }
+  void forgetBelow(const ItemIdentifier& item) override { send(fileSystem_->forgetBelow(item)); }
+
+ private:
+  void send(const std::vector<Invalidation>& invalidations) {
+    if (session_) session_->invalidate(invalidations);
+  }
+
+  std::unique_ptr<DomainFileSystem> fileSystem_;
+  std::filesystem::path mountPoint_;
+  std::unique_ptr<FuseSession> session_;
+};
+
+}  // namespace
+
+std::expected<std::unique_ptr<DomainMount>, Error> DomainMount::mount(std::shared_ptr<ReplicatedExtension> extension,
+                                                                    Domain domain, DomainStorage storage,
+                                                                    std::filesystem::path mountPoint) {
+  return mount(std::move(extension), std::move(domain), std::move(storage), std::move(mountPoint), MountOptions{});
+}
+
+std::expected<std::unique_ptr<DomainMount>, Error> DomainMount::mount(std::shared_ptr<ReplicatedExtension> extension,
+                                                                    Domain domain, DomainStorage storage,
+                                                                    std::filesystem::path mountPoint,
+                                                                    MountOptions options) {
+  const std::string name = domain.identifier;
+  auto fileSystem = DomainFileSystem::create(std::move(extension), std::move(domain), std::move(storage), options);
+  if (!fileSystem) return std::unexpected(fileSystem.error());
+  auto mounted = std::make_unique<FuseDomainMount>(std::move(*fileSystem), std::move(mountPoint));
+  if (auto started = mounted->start(name); !started) return std::unexpected(started.error());
+  return mounted;
+}
+
+}  // namespace ostrel::fileprovider

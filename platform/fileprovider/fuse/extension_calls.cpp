@@ -1,0 +1,203 @@
+#include "platform/fileprovider/fuse/extension_calls.h"
+
+#include <cerrno>
+
+#include "platform/fileprovider/fuse/one_shot.h"
+#include "platform/fileprovider/observers.h"
+#include "platform/fileprovider/page.h"
+
+namespace ostrel::fileprovider {
+
+namespace {
+
+Error cancelled() {
+  return CocoaError::make(CocoaError::userCancelled);
+}
+
+Error timedOut() {
+  return POSIXError::make(ETIMEDOUT);
+}
+
+// Collects one page of a listing.
+class PageObserver final : public EnumerationObserver {
+ public:
+  struct Outcome {
+    std::vector<ItemPtr> items;
+    std::optional<Page> nextPage;
+    std::optional<Error> error;
+  };
+
+  void didEnumerateItems(std::vector<ItemPtr> items) override {
+    std::lock_guard lock(mutex_);
+    items_.insert(items_.end(), std::make_move_iterator(items.begin()), std::make_move_iterator(items.end()));
+  }
+  void finishEnumeratingUpToPage(std::optional<Page> nextPage) override {
+    done_.set(Outcome{takeItems(), std::move(nextPage), std::nullopt});
+  }
+  void finishEnumeratingWithError(Error error) override { done_.set(Outcome{{}, std::nullopt, std::move(error)}); }
+
+  OneShot<Outcome>& done() { return done_; }
+
+ private:
+  std::vector<ItemPtr> takeItems() {
+    std::lock_guard lock(mutex_);
+    return std::move(items_);
+  }
+
+  std::mutex mutex_;
+  std::vector<ItemPtr> items_;
+  OneShot<Outcome> done_;
+};
+
+// A listing whose pages expired while it was followed starts over, a few times.
+constexpr int maximumListingRestarts = 3;
+
+}  // namespace
+
+ExtensionCalls::ExtensionCalls(std::shared_ptr<ReplicatedExtension> extension, std::chrono::milliseconds timeout)
+    : extension_(std::move(extension)), timeout_(timeout) {}
+
+template <class T, class Start>
+std::expected<T, Error> ExtensionCalls::await(Start start) {
+  if (stopping_.stop_requested()) return std::unexpected(cancelled());
+  auto answer = std::make_shared<OneShot<std::expected<T, Error>>>();
+  ProgressPtr progress = start([answer](std::expected<T, Error> result) { answer->set(std::move(result)); });
+
+  uint64_t call = 0;
+  if (progress) {
+    std::lock_guard lock(mutex_);
+    call = ++nextCall_;
+    inFlight_.emplace(call, progress);
+  }
+  // A shutdown that began before the registration above did not see this call.
+  if (stopping_.stop_requested() && progress) progress->cancel();
+
+  auto result = answer->wait(stopping_.get_token(), timeout_);
+  bool gaveUp = false;
+  if (!result) {
+    if (progress) progress->cancel();
+    result = answer->wait(cancellationGrace);
+    gaveUp = !result;
+  }
+  if (progress) {
+    std::lock_guard lock(mutex_);
+    inFlight_.erase(call);
+  }
+  if (gaveUp) return std::unexpected(stopping_.stop_requested() ? cancelled() : timedOut());
+  return std::move(*result);
+}
+
+std::expected<ItemPtr, Error> ExtensionCalls::item(const ItemIdentifier& identifier) {
+  return await<ItemPtr>([&](auto deliver) {
+    return extension_->itemForIdentifier(identifier, [deliver](ItemPtr item, std::optional<Error> error) {
+      if (error) return deliver(std::unexpected(std::move(*error)));
+      if (!item) return deliver(std::unexpected(FileProviderError::make(FileProviderError::noSuchItem)));
+      deliver(std::move(item));
+    });
+  });
+}
+
+std::expected<ExtensionCalls::Fetched, Error> ExtensionCalls::fetchContents(const ItemIdentifier& identifier,
+                                                                              std::optional<ItemVersion> version) {
+  return await<Fetched>([&](auto deliver) {
+    return extension_->fetchContents(
+        identifier, std::move(version),
+        [deliver](std::optional<std::filesystem::path> contents, ItemPtr item, std::optional<Error> error) {
+          if (error) return deliver(std::unexpected(std::move(*error)));
+          if (!contents) return deliver(std::unexpected(FileProviderError::make(FileProviderError::cannotSynchronize)));
+          deliver(Fetched{std::move(*contents), std::move(item)});
+        });
+  });
+}
+
+namespace {
+
+auto writeAnswer(auto deliver) {
+  return [deliver](ItemPtr item, uint32_t, bool, std::optional<Error> error) {
+    if (error) return deliver(std::unexpected(std::move(*error)));
+    if (!item) return deliver(std::unexpected(FileProviderError::make(FileProviderError::cannotSynchronize)));
+    deliver(std::move(item));
+  };
+}
+
+}  // namespace
+
+std::expected<ItemPtr, Error> ExtensionCalls::createItem(ItemPtr itemTemplate, uint32_t fields,
+                                                         std::optional<std::filesystem::path> contents) {
+  return await<ItemPtr>([&](auto deliver) {
+    return extension_->createItem(std::move(itemTemplate), fields, std::move(contents), writeAnswer(deliver));
+  });
+}
+
+std::expected<ItemPtr, Error> ExtensionCalls::modifyItem(ItemPtr item, ItemVersion baseVersion, uint32_t changedFields,
+                                                         std::optional<std::filesystem::path> contents) {
+  return await<ItemPtr>([&](auto deliver) {
+    return extension_->modifyItem(std::move(item), std::move(baseVersion), changedFields, std::move(contents),
+                                  writeAnswer(deliver));
+  });
+}
+
+std::expected<void, Error> ExtensionCalls::deleteItem(const ItemIdentifier& identifier, ItemVersion baseVersion) {
+  auto result = await<bool>([&](auto deliver) {
+    return extension_->deleteItem(identifier, std::move(baseVersion), [deliver](std::optional<Error> error) {
+      if (error) return deliver(std::unexpected(std::move(*error)));
+      deliver(true);
+    });
+  });
+  if (!result) return std::unexpected(result.error());
+  return {};
+}
+
+std::expected<std::vector<ItemPtr>, Error> ExtensionCalls::listContainer(const ItemIdentifier& container) {
+  if (stopping_.stop_requested()) return std::unexpected(cancelled());
+  auto enumerator = extension_->enumeratorForContainer(container);
+  if (!enumerator) return std::unexpected(enumerator.error());
+  auto finish = [&](std::expected<std::vector<ItemPtr>, Error> result) {
+    (*enumerator)->invalidate();
+    return result;
+  };
+
+  std::vector<ItemPtr> items;
+  Page page = initialPageSortedByName;
+  int restarts = 0;
+  for (;;) {
+    auto observer = std::make_shared<PageObserver>();
+    (*enumerator)->enumerateItems(observer, page);
+    auto outcome = observer->done().wait(stopping_.get_token(), timeout_);
+    if (!outcome) {
+      // Invalidating cancels the enumerator's work, which then finishes the page.
+      (*enumerator)->invalidate();
+      observer->done().wait(cancellationGrace);
+      return std::unexpected(stopping_.stop_requested() ? cancelled() : timedOut());
+    }
+    if (outcome->error) {
+      if (outcome->error->is(FileProviderError::domain, FileProviderError::syncAnchorExpired) &&
+          restarts < maximumListingRestarts) {
+        ++restarts;
+        items.clear();
+        page = initialPageSortedByName;
+        continue;
+      }
+      return finish(std::unexpected(std::move(*outcome->error)));
+    }
+    items.insert(items.end(), std::make_move_iterator(outcome->items.begin()),
+                 std::make_move_iterator(outcome->items.end()));
+    if (!outcome->nextPage) break;
+    // A page that leads back to itself would never end.
+    if (*outcome->nextPage == page) return finish(std::unexpected(FileProviderError::make(FileProviderError::cannotSynchronize)));
+    page = std::move(*outcome->nextPage);
+  }
+  return finish(std::move(items));
+}
+
+void ExtensionCalls::shutdown() {
+  stopping_.request_stop();
+  std::vector<ProgressPtr> progresses;
+  {
+    std::lock_guard lock(mutex_);
+    for (auto& [call, progress] : inFlight_) progresses.push_back(progress);
+  }
+  for (auto& progress : progresses) progress->cancel();
+}
+
+}  // namespace ostrel::fileprovider

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <vector>
+
+#include "platform/fileprovider/item.h"
+#include "platform/fileprovider/replicated_extension.h"
+#include "platform/foundation/error.h"
+
+namespace ostrel::fileprovider {
+
+// The extension's asynchronous calls as bounded waits, for request threads
+// that must answer the kernel. A wait ends with the completion, after
+// `timeout` (the call is cancelled through its progress), or when the mount
+// shuts down (every call in flight is cancelled).
+class ExtensionCalls {
+ public:
+  struct Fetched {
+    std::filesystem::path contents;
+    ItemPtr item;
+  };
+
+  ExtensionCalls(std::shared_ptr<ReplicatedExtension> extension, std::chrono::milliseconds timeout);
+
+  std::expected<ItemPtr, Error> item(const ItemIdentifier& identifier);
+  std::expected<Fetched, Error> fetchContents(const ItemIdentifier& identifier, std::optional<ItemVersion> version);
+  std::expected<ItemPtr, Error> createItem(ItemPtr itemTemplate, uint32_t fields,
+                                           std::optional<std::filesystem::path> contents);
+  std::expected<ItemPtr, Error> modifyItem(ItemPtr item, ItemVersion baseVersion, uint32_t changedFields,
+                                           std::optional<std::filesystem::path> contents);
+  std::expected<void, Error> deleteItem(const ItemIdentifier& identifier, ItemVersion baseVersion);
+  // Every item of the container, page after page from the first.
+  std::expected<std::vector<ItemPtr>, Error> listContainer(const ItemIdentifier& container);
+
+  // Cancels what is in flight and makes every later call fail at once.
+  void shutdown();
+
+ private:
+  template <class T, class Start>
+  std::expected<T, Error> await(Start start);
+
+  std::shared_ptr<ReplicatedExtension> extension_;
+  std::chrono::milliseconds timeout_;
+  std::stop_source stopping_;
+  std::mutex mutex_;
+  uint64_t nextCall_ = 0;
+  std::map<uint64_t, ProgressPtr> inFlight_;
+};
+
+// How long a call may go on after it was cancelled before the wait gives up
+// on its completion.
+inline constexpr std::chrono::seconds cancellationGrace{5};
+
+}  // namespace ostrel::fileprovider

@@ -1,0 +1,291 @@
+#include "platform/fileprovider/fuse/fuse_operations_linux.h"
+
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/fileprovider/fuse/domain_file_system.h"
+
+namespace ostrel::fileprovider {
+
+namespace {
+
+DomainFileSystem& fileSystem(fuse_req_t req) {
+  return *static_cast<DomainFileSystem*>(fuse_req_userdata(req));
+}
+
+void replyEntry(fuse_req_t req, const DomainFileSystem::Entry& entry) {
+  fuse_entry_param param{};
+  param.ino = entry.inode;
+  param.attr = entry.attributes;
+  auto& fs = fileSystem(req);
+  param.attr_timeout = param.entry_timeout = fs.options().cacheSeconds;
+  // The kernel did not take the entry (the request was interrupted): give it back.
+  // A reply frees the request, so nothing is read from it afterwards.
+  if (fuse_reply_entry(req, &param) != 0) fs.forget(entry.inode, 1);
+}
+
+void replyAttributes(fuse_req_t req, const FsResult<struct stat>& attributes) {
+  if (!attributes) {
+    fuse_reply_err(req, attributes.error());
+    return;
+  }
+  const double seconds = fileSystem(req).options().cacheSeconds;
+  fuse_reply_attr(req, &*attributes, seconds);
+}
+
+void init(void*, fuse_conn_info* connection) {
+  // Truncating opens arrive as one request, so that the staged copy starts empty.
+  if (connection->capable & FUSE_CAP_ATOMIC_O_TRUNC) connection->want |= FUSE_CAP_ATOMIC_O_TRUNC;
+  connection->want &= ~FUSE_CAP_WRITEBACK_CACHE;
+}
+
+void lookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
+  auto entry = fileSystem(req).lookup(parent, name);
+  if (!entry) {
+    fuse_reply_err(req, entry.error());
+    return;
+  }
+  replyEntry(req, *entry);
+}
+
+void forget(fuse_req_t req, fuse_ino_t inode, uint64_t count) {
+  fileSystem(req).forget(inode, count);
+  fuse_reply_none(req);
+}
+
+void forgetMulti(fuse_req_t req, size_t count, fuse_forget_data* forgets) {
+  for (size_t i = 0; i < count; ++i) fileSystem(req).forget(forgets[i].ino, forgets[i].nlookup);
+  fuse_reply_none(req);
+}
+
+void getattr(fuse_req_t req, fuse_ino_t inode, fuse_file_info*) {
+  replyAttributes(req, fileSystem(req).attributes(inode));
+}
+
+void setattr(fuse_req_t req, fuse_ino_t inode, struct stat* attributes, int toSet, fuse_file_info* file) {
+  // Modes, owners and times are the service's to say; only the size is the user's.
+  if (toSet & FUSE_SET_ATTR_SIZE) {
+    std::optional<uint64_t> handle;
+    if (file) handle = file->fh;
+    replyAttributes(req, fileSystem(req).truncate(inode, attributes->st_size, handle));
+    return;
+  }
+  replyAttributes(req, fileSystem(req).attributes(inode));
+}
+
+void opendir(fuse_req_t req, fuse_ino_t inode, fuse_file_info* file) {
+  auto& fs = fileSystem(req);
+  auto handle = fs.openListing(inode);
+  if (!handle) {
+    fuse_reply_err(req, handle.error());
+    return;
+  }
+  file->fh = *handle;
+  if (fuse_reply_open(req, file) != 0) fs.closeListing(*handle);
+}
+
+void readdir(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_info* file) {
+  auto listing = fileSystem(req).listing(file->fh);
+  if (!listing) {
+    fuse_reply_err(req, EBADF);
+    return;
+  }
+  std::vector<char> buffer(size);
+  size_t used = 0;
+  for (size_t index = static_cast<size_t>(offset); index < listing->size(); ++index) {
+    const auto& entry = (*listing)[index];
+    struct stat attributes {};
+    attributes.st_ino = entry.inode;
+    attributes.st_mode = entry.directory ? S_IFDIR : S_IFREG;
+    const size_t needed = fuse_add_direntry(req, buffer.data() + used, size - used, entry.name.c_str(), &attributes,
+                                            static_cast<off_t>(index + 1));
+    if (needed > size - used) break;
+    used += needed;
+  }
+  fuse_reply_buf(req, buffer.data(), used);
+}
+
+void releasedir(fuse_req_t req, fuse_ino_t, fuse_file_info* file) {
+  auto& fs = fileSystem(req);
+  const uint64_t handle = file->fh;
+  fuse_reply_err(req, 0);
+  fs.closeListing(handle);
+}
+
+void open(fuse_req_t req, fuse_ino_t inode, fuse_file_info* file) {
+  auto& fs = fileSystem(req);
+  auto handle = fs.open(inode, file->flags);
+  if (!handle) {
+    fuse_reply_err(req, handle.error());
+    return;
+  }
+  file->fh = *handle;
+  if (fuse_reply_open(req, file) != 0) fs.release(*handle);
+}
+
+void create(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t, fuse_file_info* file) {
+  auto& fs = fileSystem(req);
+  auto created = fs.create(parent, name, file->flags);
+  if (!created) {
+    fuse_reply_err(req, created.error());
+    return;
+  }
+  file->fh = created->second;
+  fuse_entry_param param{};
+  param.ino = created->first.inode;
+  param.attr = created->first.attributes;
+  param.attr_timeout = param.entry_timeout = fs.options().cacheSeconds;
+  if (fuse_reply_create(req, &param, file) != 0) {
+    fs.release(created->second);
+    fs.forget(param.ino, 1);
+  }
+}
+
+void read(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_info* file) {
+  auto descriptor = fileSystem(req).readDescriptor(file->fh);
+  if (!descriptor) {
+    fuse_reply_err(req, descriptor.error());
+    return;
+  }
+  // libfuse preads the range straight from the file into the reply.
+  fuse_bufvec buffer = FUSE_BUFVEC_INIT(size);
+  buffer.buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
+  buffer.buf[0].fd = *descriptor;
+  buffer.buf[0].pos = offset;
+  fuse_reply_data(req, &buffer, FUSE_BUF_SPLICE_MOVE);
+}
+
+void write(fuse_req_t req, fuse_ino_t, const char* data, size_t size, off_t offset, fuse_file_info* file) {
+  auto written = fileSystem(req).write(file->fh, data, size, offset);
+  if (!written) {
+    fuse_reply_err(req, written.error());
+    return;
+  }
+  fuse_reply_write(req, *written);
+}
+
+void flush(fuse_req_t req, fuse_ino_t, fuse_file_info*) {
+  fuse_reply_err(req, 0);
+}
+
+void release(fuse_req_t req, fuse_ino_t, fuse_file_info* file) {
+  // Answered first: close(2) does not wait for the release, and sending may take long.
+  auto& fs = fileSystem(req);
+  const uint64_t handle = file->fh;
+  fuse_reply_err(req, 0);
+  fs.release(handle);
+}
+
+void fsync(fuse_req_t req, fuse_ino_t, int, fuse_file_info*) {
+  fuse_reply_err(req, 0);
+}
+
+void mkdir(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t) {
+  auto entry = fileSystem(req).makeDirectory(parent, name);
+  if (!entry) {
+    fuse_reply_err(req, entry.error());
+    return;
+  }
+  replyEntry(req, *entry);
+}
+
+void unlink(fuse_req_t req, fuse_ino_t parent, const char* name) {
+  auto removed = fileSystem(req).remove(parent, name, false);
+  fuse_reply_err(req, removed ? 0 : removed.error());
+}
+
+void rmdir(fuse_req_t req, fuse_ino_t parent, const char* name) {
+  auto removed = fileSystem(req).remove(parent, name, true);
+  fuse_reply_err(req, removed ? 0 : removed.error());
+}
+
+void rename(fuse_req_t req, fuse_ino_t parent, const char* name, fuse_ino_t newParent, const char* newName,
+            unsigned int flags) {
+  if (flags & RENAME_EXCHANGE) {
+    fuse_reply_err(req, EINVAL);
+    return;
+  }
+  auto renamed = fileSystem(req).rename(parent, name, newParent, newName, flags & RENAME_NOREPLACE);
+  fuse_reply_err(req, renamed ? 0 : renamed.error());
+}
+
+void getxattr(fuse_req_t req, fuse_ino_t inode, const char* name, size_t size) {
+  auto value = fileSystem(req).extendedAttribute(inode, name);
+  if (!value) {
+    fuse_reply_err(req, value.error());
+  } else if (size == 0) {
+    fuse_reply_xattr(req, value->size());
+  } else if (size < value->size()) {
+    fuse_reply_err(req, ERANGE);
+  } else {
+    fuse_reply_buf(req, value->data(), value->size());
+  }
+}
+
+void listxattr(fuse_req_t req, fuse_ino_t inode, size_t size) {
+  auto names = fileSystem(req).extendedAttributeNames(inode);
+  if (!names) {
+    fuse_reply_err(req, names.error());
+    return;
+  }
+  std::string packed;
+  for (const auto& name : *names) packed.append(name).push_back('\0');
+  if (size == 0) {
+    fuse_reply_xattr(req, packed.size());
+  } else if (size < packed.size()) {
+    fuse_reply_err(req, ERANGE);
+  } else {
+    fuse_reply_buf(req, packed.data(), packed.size());
+  }
+}
+
+void setxattr(fuse_req_t req, fuse_ino_t, const char*, const char*, size_t, int) {
+  fuse_reply_err(req, ENOTSUP);
+}
+
+void removexattr(fuse_req_t req, fuse_ino_t, const char*) {
+  fuse_reply_err(req, ENOTSUP);
+}
+
+fuse_lowlevel_ops makeOperations() {
+  fuse_lowlevel_ops ops{};
+  ops.init = init;
+  ops.lookup = lookup;
+  ops.forget = forget;
+  ops.forget_multi = forgetMulti;
+  ops.getattr = getattr;
+  ops.setattr = setattr;
+  ops.opendir = opendir;
+  ops.readdir = readdir;
+  ops.releasedir = releasedir;
+  ops.open = open;
+  ops.create = create;
+  ops.read = read;
+  ops.write = write;
+  ops.flush = flush;
+  ops.release = release;
+  ops.fsync = fsync;
+  ops.mkdir = mkdir;
+  ops.unlink = unlink;
+  ops.rmdir = rmdir;
+  ops.rename = rename;
+  ops.getxattr = getxattr;
+  ops.listxattr = listxattr;
+  ops.setxattr = setxattr;
+  ops.removexattr = removexattr;
+  return ops;
+}
+
+}  // namespace
+
+const fuse_lowlevel_ops& domainOperations() {
+  static const fuse_lowlevel_ops operations = makeOperations();
+  return operations;
+}
+
+}  // namespace ostrel::fileprovider

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/fileprovider/item.h"
+
+namespace ostrel::fileprovider {
+
+using Inode = uint64_t;
+inline constexpr Inode rootInode = 1;
+
+// Something the kernel may have cached that is no longer true: the entry
+// `name` in `parent`, or (without a name) the attributes and data of `inode`.
+struct Invalidation {
+  Inode parent = 0;
+  std::string name;
+  Inode inode = 0;
+};
+
+struct Node {
+  Inode inode = 0;
+  ItemIdentifier identifier;
+  // The service's latest description; nothing for an item only kept locally.
+  ItemPtr item;
+  // 0 while the node is in no cached listing.
+  Inode parent = 0;
+  std::string name;
+  bool directory = false;
+  // `children` is the container's complete listing.
+  bool listed = false;
+  std::map<std::string, Inode> children;
+  // How many times the kernel was handed this inode and has not forgotten it.
+  uint64_t lookups = 0;
+  // The local store entry whose bytes the user sees instead of the service's.
+  std::optional<std::string> localToken;
+  int writers = 0;
+  // Deleted, here or at the service, while the kernel still knew it.
+  bool vanished = false;
+};
+
+bool isFolderItem(const Item& item);
+
+// The inode table: every item the kernel knows or a cached listing holds,
+// found by inode or by identifier. Not thread-safe: its owner guards it.
+class ItemTree {
+ public:
+  explicit ItemTree(ItemPtr root);
+
+  Node* find(Inode inode);
+  Node* find(const ItemIdentifier& identifier);
+  Node* child(const Node& parent, const std::string& name);
+
+  // The node of the service item, made or brought up to date; where it sits
+  // in the tree is not changed here.
+  Node& upsert(ItemPtr item);
+  Node& addLocal(const ItemIdentifier& identifier, const std::string& name, bool directory);
+  // Gives the node a new identifier (a local item the service took).
+  void rename(Node& node, const ItemIdentifier& identifier);
+
+  // Puts the node into the parent's listing under `name`. A local-only item
+  // already there keeps the name: what the user wrote stays visible.
+  void attach(Node& node, Node& parent, const std::string& name, std::vector<Invalidation>& invalidations);
+  void detach(Node& node, std::vector<Invalidation>& invalidations);
+  // Replaces the container's listing.
+  void install(Node& container, const std::vector<ItemPtr>& items, std::vector<Invalidation>& invalidations);
+  // Forgets the container's listing, and with `recursive` those below it.
+  void dropListing(Node& container, bool recursive, std::vector<Invalidation>& invalidations,
+                   std::vector<ItemIdentifier>* dropped = nullptr);
+
+  void remember(Node& node) { ++node.lookups; }
+  void forget(Inode inode, uint64_t count);
+  // Removes a node nobody refers to any more.
+  void collect(Node& node);
+
+ private:
+  std::map<Inode, std::unique_ptr<Node>> nodes_;
+  std::map<ItemIdentifier, Inode> byIdentifier_;
+  Inode nextInode_ = rootInode + 1;
+};
+
+}  // namespace ostrel::fileprovider

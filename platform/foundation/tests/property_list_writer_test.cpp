@@ -1,0 +1,62 @@
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "platform/foundation/property_list.h"
+#include "platform/foundation/property_list_writer.h"
+
+namespace ostrel {
+namespace {
+
+constexpr const char* existing = R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict>
+  <key>name</key><string>Matters</string>
+  <key>count</key><integer>4</integer>
+  <key>flag</key><true/>
+  <key>nested</key><dict><key>inner</key><string>kept</string></dict>
+  <key>list</key><array><string>a</string><string>b</string></array>
+</dict></plist>)";
+
+TEST(PropertyListWriterTest, ChangedListsReadBackInBothFormatsWithUntouchedEntriesKept) {
+  for (auto format : {PropertyListFormat::xml, PropertyListFormat::binary}) {
+    SCOPED_TRACE(format == PropertyListFormat::xml ? "xml" : "binary");
+    auto list = MutablePropertyList::parse(existing);
+    ASSERT_TRUE(list);
+    list->setInteger("count", 5);
+    list->setInteger("negative", -42);
+    list->setInteger("largest", std::numeric_limits<int64_t>::max());
+    list->setString("name", "Renamed \u00e9 <&>");
+    list->setStringArray("groups", {"TEAM.local.ostrel.desktop", "other"});
+    list->setBool("flag", false);
+    list->remove("list");
+    list->remove("never there");
+
+    const auto bytes = list->serialized(format);
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ(bytes->starts_with("bplist00"), format == PropertyListFormat::binary);
+    const auto read = PropertyList::parse(*bytes);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->integerForKey("count"), 5);
+    EXPECT_EQ(read->integerForKey("negative"), -42);
+    EXPECT_EQ(read->integerForKey("largest"), std::numeric_limits<int64_t>::max());
+    EXPECT_EQ(read->stringForKey("name"), "Renamed \u00e9 <&>");
+    EXPECT_EQ(read->stringArrayForKey("groups"), (std::vector<std::string>{"TEAM.local.ostrel.desktop", "other"}));
+    EXPECT_EQ(read->boolForKey("flag"), false);
+    EXPECT_FALSE(read->stringArrayForKey("list"));
+    ASSERT_TRUE(read->dictionaryForKey("nested"));
+    EXPECT_EQ(read->dictionaryForKey("nested")->stringForKey("inner"), "kept");
+  }
+}
+
+TEST(PropertyListWriterTest, OnlyDictionariesCanBeEdited) {
+  for (const char* bytes : {"", "not a plist", "<plist version=\"1.0\"><array><string>a</string></array></plist>",
+                            "<plist version=\"1.0\"><string>a</string></plist>"}) {
+    SCOPED_TRACE(bytes);
+    const auto list = MutablePropertyList::parse(bytes);
+    ASSERT_FALSE(list);
+    EXPECT_EQ(list.error().domain, CocoaError::domain);
+  }
+}
+
+}  // namespace
+}  // namespace ostrel
