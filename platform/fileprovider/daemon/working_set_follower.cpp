@@ -107,7 +107,12 @@ void WorkingSetFollower::run(std::stop_token stop) {
       signalled_ = false;
       reset = std::exchange(resetRequested_, false);
     }
-    if (reset || !anchor_) anchor_ = currentAnchor(**enumerator, stop);
+    if (reset || !anchor_) {
+      const bool hadNone = !anchor_;
+      anchor_ = currentAnchor(**enumerator, stop);
+      // Listings kept from before a late anchor may miss changes made in between.
+      if (hadNone && !reset && anchor_ && sink_.forgetAll) sink_.forgetAll();
+    }
     if (anchor_) followChanges(**enumerator, stop);
   }
   (*enumerator)->invalidate();

@@ -13,6 +13,7 @@
 
 #include "platform/fileprovider/daemon/file_provider_daemon.h"
 #include "platform/fileprovider/control_protocol.h"
+#include "platform/fileprovider/fuse/domain_mount.h"
 #include "platform/fileprovider/manager.h"
 #include "platform/xpc/connection.h"
 
@@ -20,6 +21,38 @@ namespace ostrel::fileprovider {
 namespace {
 
 using namespace std::chrono_literals;
+
+// Stands where the FUSE mount would: keeps what the daemon tells it.
+class RecordingMount final : public DomainMount {
+ public:
+  struct Calls {
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    void add(std::string line) {
+      std::lock_guard lock(mutex);
+      lines.push_back(std::move(line));
+    }
+    std::vector<std::string> copy() {
+      std::lock_guard lock(mutex);
+      return lines;
+    }
+  };
+
+  explicit RecordingMount(std::shared_ptr<Calls> calls) : calls_(std::move(calls)) {}
+  const std::filesystem::path& mountPoint() const override { return point_; }
+  void applyChanges(std::vector<ItemPtr> updated, std::vector<ItemIdentifier> deleted) override {
+    std::string line = "changes";
+    for (const auto& item : updated) line += " +" + item->filename();
+    for (const auto& identifier : deleted) line += " -" + identifier.rawValue;
+    calls_->add(line);
+  }
+  void containerSignalled(const ItemIdentifier& container) override { calls_->add("signalled " + container.rawValue); }
+  void forgetBelow(const ItemIdentifier& item) override { calls_->add("forget " + item.rawValue); }
+
+ private:
+  std::shared_ptr<Calls> calls_;
+  std::filesystem::path point_;
+};
 
 std::filesystem::path makeTemporaryDirectory() {
   std::string pattern = "/tmp/ofpd-XXXXXX";
@@ -45,7 +78,11 @@ class DaemonTest : public ::testing::Test {
   void startDaemon() {
     auto module = ExtensionModule::load(TEST_APPEX);
     ASSERT_TRUE(module) << module.error().localizedDescription();
-    auto daemon = FileProviderDaemon::start(std::move(*module), {});
+    auto daemon = FileProviderDaemon::start(
+        std::move(*module), [calls = mountCalls_](std::shared_ptr<ReplicatedExtension>, const Domain&,
+                                                  const DomainStorage&) -> std::expected<std::unique_ptr<DomainMount>, Error> {
+          return std::make_unique<RecordingMount>(calls);
+        });
     ASSERT_TRUE(daemon) << daemon.error().localizedDescription();
     daemon_ = *daemon;
   }
@@ -91,8 +128,19 @@ class DaemonTest : public ::testing::Test {
     return future.get();
   }
 
+  // Waits (bounded) until the mount was told these, in this order.
+  bool mountWasTold(const std::vector<std::string>& expected) const {
+    for (auto deadline = std::chrono::steady_clock::now() + 10s; std::chrono::steady_clock::now() < deadline;
+         std::this_thread::sleep_for(10ms)) {
+      if (mountCalls_->copy() == expected) return true;
+    }
+    ADD_FAILURE() << "the mount was told: " << ::testing::PrintToString(mountCalls_->copy());
+    return false;
+  }
+
   std::filesystem::path home_;
   std::filesystem::path runtime_;
+  std::shared_ptr<RecordingMount::Calls> mountCalls_ = std::make_shared<RecordingMount::Calls>();
   std::shared_ptr<FileProviderDaemon> daemon_;
 };
 
@@ -158,6 +206,31 @@ TEST_F(DaemonTest, WorkingSetSignalsFollowChangesBatchAfterBatch) {
   EXPECT_TRUE(waitForLines({"current anchor", "changes from a0", "changes from a1"}));
   ASSERT_EQ(signal(one, workingSetItemIdentifier), std::nullopt);
   EXPECT_TRUE(waitForLines({"changes from a1", "changes from a2"}));
+}
+
+TEST_F(DaemonTest, TheMountHearsOfChangesSignalsAndReimports) {
+  startDaemon();
+  ASSERT_EQ(added(one), std::nullopt);
+  ASSERT_EQ(signal(one, workingSetItemIdentifier), std::nullopt);
+  ASSERT_TRUE(mountWasTold({"changes +first", "changes -gone"}));
+
+  ASSERT_EQ(signal(one, ItemIdentifier{"folder:7"}), std::nullopt);
+  std::promise<std::optional<Error>> reimported;
+  managerForDomain(one)->reimportItems(rootContainerItemIdentifier,
+                                       [&](std::optional<Error> error) { reimported.set_value(error); });
+  ASSERT_EQ(reimported.get_future().get(), std::nullopt);
+  EXPECT_TRUE(mountWasTold({"changes +first", "changes -gone", "signalled folder:7",
+                            "forget NSFileProviderRootContainerItemIdentifier", "changes +first", "changes -gone"}));
+}
+
+TEST_F(DaemonTest, ListingsKeptBeforeALateAnchorAreForgotten) {
+  std::ofstream(home_ / "no-anchor") << "";
+  startDaemon();
+  ASSERT_EQ(added(one), std::nullopt);
+  ASSERT_TRUE(waitForLines({"current anchor"}));
+  std::filesystem::remove(home_ / "no-anchor");
+  ASSERT_EQ(signal(one, workingSetItemIdentifier), std::nullopt);
+  EXPECT_TRUE(mountWasTold({"forget NSFileProviderRootContainerItemIdentifier", "changes +first", "changes -gone"}));
 }
 
 TEST_F(DaemonTest, AnExpiredAnchorIsReplacedByAFreshOne) {

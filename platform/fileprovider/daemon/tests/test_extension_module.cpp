@@ -5,7 +5,8 @@
 // Working set: the current anchor is "a0"; changes from "a0" come in two
 // batches ("a0" → "a1" with more coming, "a1" → "a2"); from "a2" nothing new.
 // While $OSTREL_HOME/expire-anchor exists, every change request answers that
-// the anchor expired.
+// the anchor expired; while $OSTREL_HOME/no-anchor exists, there is no current
+// anchor.
 
 #include <cstdio>
 #include <filesystem>
@@ -64,6 +65,7 @@ class WorkingSet final : public Enumerator {
   }
   void currentSyncAnchor(std::function<void(std::optional<SyncAnchor>)> completion) override {
     record("current anchor");
+    if (std::filesystem::exists(ostrelHome() / "no-anchor")) return completion(std::nullopt);
     completion(SyncAnchor{"a0"});
   }
 };
