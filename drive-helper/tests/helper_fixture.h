@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/foundation/testing/mailbox.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -43,32 +45,7 @@ class TemporaryHome {
   std::map<std::string, std::optional<std::string>> saved_;
 };
 
-// Values handed from other threads to the test, with bounded waits.
-template <class T>
-class Mailbox {
- public:
-  void put(T value) {
-    std::lock_guard lock(mutex_);
-    items_.push_back(std::move(value));
-    ready_.notify_all();
-  }
-  std::optional<T> take(std::chrono::milliseconds timeout = kWait) {
-    std::unique_lock lock(mutex_);
-    if (!ready_.wait_for(lock, timeout, [&] { return !items_.empty(); })) return std::nullopt;
-    T value = std::move(items_.front());
-    items_.pop_front();
-    return value;
-  }
-  size_t size() const {
-    std::lock_guard lock(mutex_);
-    return items_.size();
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::condition_variable ready_;
-  std::deque<T> items_;
-};
+using ostrel::testing::Mailbox;
 
 // The extension's end of the host link, on a real anonymous listener: it
 // records what the host sends ("attach", "updateToken <token> <expiry>",

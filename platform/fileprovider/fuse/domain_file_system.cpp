@@ -588,6 +588,15 @@ FsResult<DomainFileSystem::Entry> DomainFileSystem::makeDirectory(Inode parent, 
   return entryOf(node);
 }
 
+void DomainFileSystem::discardNode(Node& node) {
+  if (node.localToken) local_.remove(*node.localToken);
+  node.localToken.reset();
+  node.vanished = true;
+  std::vector<Invalidation> ignored;  // the kernel dropped the entry itself
+  tree_.detach(node, ignored);
+  tree_.collect(node);
+}
+
 FsResult<void> DomainFileSystem::removeNode(Inode parent, const std::string& name, bool directory) {
   Inode inode = 0;
   {
@@ -609,13 +618,8 @@ FsResult<void> DomainFileSystem::removeNode(Inode parent, const std::string& nam
     Node* node = tree_.find(inode);
     if (!node) return std::unexpected(ENOENT);
     if (directory && !node->children.empty()) return std::unexpected(ENOTEMPTY);
-    std::vector<Invalidation> ignored;
     if (!node->item) {
-      if (node->localToken) local_.remove(*node->localToken);
-      node->localToken.reset();
-      node->vanished = true;
-      tree_.detach(*node, ignored);
-      tree_.collect(*node);
+      discardNode(*node);
       return {};
     }
     if (!(node->item->capabilities() & (allowsDeleting | allowsTrashing))) return std::unexpected(EACCES);
@@ -630,13 +634,8 @@ FsResult<void> DomainFileSystem::removeNode(Inode parent, const std::string& nam
   cache_.drop(identifier);
   std::lock_guard lock(mutex_);
   if (Node* node = tree_.find(identifier)) {
-    std::vector<Invalidation> ignored;
     // The user asked for the item to go, local edits included.
-    if (node->localToken) local_.remove(*node->localToken);
-    node->localToken.reset();
-    node->vanished = true;
-    tree_.detach(*node, ignored);
-    tree_.collect(*node);
+    discardNode(*node);
   }
   return {};
 }

@@ -109,6 +109,8 @@ class DomainFileSystem {
   void sendLocal(const std::string& token);
   void keepLocal(LocalStore::Entry& entry, const Error& error, const char* what);
   FsResult<void> removeNode(Inode parent, const std::string& name, bool directory);
+  // Takes a removed node out of the tree with its local bytes. Caller holds mutex_.
+  void discardNode(Node& node);
 
   std::shared_ptr<ReplicatedExtension> extension_;
   Domain domain_;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/foundation/testing/mailbox.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,50 +25,7 @@ namespace ostrel::xpc::testing {
 // Every wait in these tests ends by this bound; passing runs take milliseconds.
 inline constexpr std::chrono::seconds kWait{5};
 
-// Values handed from connection threads to the test, with bounded waits.
-template <class T>
-class Mailbox {
- public:
-  // Notifies under the lock: a taker may destroy the mailbox as soon as it has its value.
-  void put(T value) {
-    std::lock_guard lock(mutex_);
-    history_.push_back(value);
-    items_.push_back(std::move(value));
-    ready_.notify_all();
-  }
-  std::optional<T> take() {
-    std::unique_lock lock(mutex_);
-    if (!ready_.wait_for(lock, kWait, [&] { return !items_.empty(); })) return std::nullopt;
-    T value = std::move(items_.front());
-    items_.pop_front();
-    return value;
-  }
-  // Takes values until `last` arrives; the values taken, `last` included.
-  std::vector<T> takeThrough(const T& last) {
-    std::vector<T> seen;
-    while (auto value = take()) {
-      seen.push_back(*value);
-      if (*value == last) break;
-    }
-    return seen;
-  }
-  // True once `value` has been put `times` times, taken or not.
-  bool waitUntilSeen(const T& value, size_t times = 1) {
-    std::unique_lock lock(mutex_);
-    return ready_.wait_for(
-        lock, kWait, [&] { return static_cast<size_t>(std::count(history_.begin(), history_.end(), value)) >= times; });
-  }
-  size_t size() const {
-    std::lock_guard lock(mutex_);
-    return items_.size();
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::condition_variable ready_;
-  std::deque<T> items_;
-  std::vector<T> history_;
-};
+using ostrel::testing::Mailbox;
 
 using MessageHandler = std::function<void(const std::string& selector, const Arguments&, ReplyBlock)>;
 
