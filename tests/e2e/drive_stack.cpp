@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <sys/vfs.h>
 
+#include <fstream>
+#include <iostream>
 #include <thread>
 
 namespace ostrel::testing {
@@ -53,9 +55,12 @@ DriveStack::~DriveStack() {
 }
 
 bool DriveStack::startDaemon() {
-  std::vector<std::string> arguments;
-  if (mounted_) arguments = {"--mount-root", mountRoot_.string()};
-  auto started = ChildProcess::start((binaries / "ostrel-fileproviderd").string(), arguments, environment_);
+  // Its standard error goes to a file: nobody reads the pipe while a test runs,
+  // and a full pipe would stall the daemon.
+  std::vector<std::string> arguments = {"-c", "exec \"$0\" \"$@\" 2>> \"$OSTREL_HOME/daemon.stderr\"",
+                                        (binaries / "ostrel-fileproviderd").string()};
+  if (mounted_) arguments.insert(arguments.end(), {"--mount-root", mountRoot_.string()});
+  auto started = ChildProcess::start("/bin/sh", arguments, environment_);
   if (!started) return false;
   daemon_.emplace(std::move(*started));
   auto socket = home_ / "xpc" / "local.ostrel.fileproviderd.sock";
@@ -67,6 +72,11 @@ std::optional<int> DriveStack::stopDaemon() {
   daemon_->signal(SIGTERM);
   auto status = daemon_->waitForExit(20s);
   daemon_.reset();
+  if (status != 0) {
+    std::ifstream log(home_ / "daemon.stderr");
+    std::cerr << "the daemon ended with " << (status ? std::to_string(*status) : "no status") << ":\n"
+              << log.rdbuf();
+  }
   return status;
 }
 

@@ -527,6 +527,8 @@ void DomainFileSystem::sendLocal(const std::string& token) {
     if (created) {
       tree_.rename(*node, item->itemIdentifier());
       log_.notice("created %{public}s as %{public}s", {entry->name, item->itemIdentifier().rawValue});
+    } else {
+      superseded_.modified(item->itemIdentifier(), base);
     }
     node->item = item;
     if (entry->generation == generation) {
@@ -633,6 +635,7 @@ FsResult<void> DomainFileSystem::removeNode(Inode parent, const std::string& nam
   }
   cache_.drop(identifier);
   std::lock_guard lock(mutex_);
+  superseded_.deleted(identifier);
   if (Node* node = tree_.find(identifier)) {
     // The user asked for the item to go, local edits included.
     discardNode(*node);
@@ -714,6 +717,7 @@ FsResult<void> DomainFileSystem::rename(Inode parent, const std::string& name, I
   Node* to = tree_.find(newParent);
   if (!node || !to) return {};
   std::vector<Invalidation> ignored;
+  superseded_.modified(request->itemIdentifier(), base);
   node->item = *modified;
   tree_.attach(*node, *to, (*modified)->filename(), ignored);
   if (auto* entry = node->localToken ? local_.find(*node->localToken) : nullptr) {
@@ -757,7 +761,7 @@ std::vector<Invalidation> DomainFileSystem::applyChanges(std::vector<ItemPtr> up
   {
     std::lock_guard lock(mutex_);
     for (auto& item : updated) {
-      if (!item) continue;
+      if (!item || superseded_.isStale(*item)) continue;
       const ItemIdentifier identifier = item->itemIdentifier();
       Node* parent = tree_.find(item->parentItemIdentifier());
       Node* node = tree_.find(identifier);

@@ -18,6 +18,7 @@
 #include "platform/fileprovider/fuse/extension_calls.h"
 #include "platform/fileprovider/fuse/item_tree.h"
 #include "platform/fileprovider/fuse/local_store.h"
+#include "platform/fileprovider/fuse/superseded_versions.h"
 #include "platform/fileprovider/fuse/mount_options.h"
 #include "platform/fileprovider/replicated_extension.h"
 #include "platform/foundation/log.h"
@@ -125,6 +126,7 @@ class DomainFileSystem {
 
   std::mutex mutex_;
   ItemTree tree_;
+  SupersededVersions superseded_;
   LocalStore local_;
   std::map<ItemIdentifier, std::shared_future<FsResult<void>>> listing_;
   std::map<uint64_t, std::shared_ptr<OpenFile>> open_;
