@@ -140,8 +140,10 @@ TEST_F(DriveMountEndToEnd, SavingOverAVersionMakesADraftAgainstIt) {
   auto base = childNamed(document, "Matter summary (v2).docx");
   ASSERT_TRUE(base);
   std::string baseUuid = (*base)["identifier"].get<std::string>().substr(std::string("ver:").size());
+  auto version = matter() / "Matter summary.docx" / "Matter summary (v2).docx";
+  const std::string original = readFile(version);
 
-  ASSERT_TRUE(writeFile(matter() / "Matter summary.docx" / "Matter summary (v2).docx", "PK edited summary"));
+  ASSERT_TRUE(writeFile(version, "PK edited summary"));
   std::optional<json> draft;
   EXPECT_TRUE(eventually([&] {
     auto drafts = childNamed(document, "Drafts");
@@ -154,8 +156,10 @@ TEST_F(DriveMountEndToEnd, SavingOverAVersionMakesADraftAgainstIt) {
   ASSERT_TRUE(draft);
   EXPECT_TRUE((*draft)["content_version"].get<std::string>().starts_with(baseUuid)) << *draft;
   EXPECT_EQ((*draft)["size"], std::string("PK edited summary").size());
-  // The partner's bytes stay where they were saved.
-  EXPECT_EQ(readFile(matter() / "Matter summary.docx" / "Matter summary (v2).docx"), "PK edited summary");
+  // The partner's bytes show in the mount as the draft; the version stays as the service keeps it.
+  auto draftFile = matter() / "Matter summary.docx" / "Drafts" / (*draft)["filename"].get<std::string>();
+  EXPECT_TRUE(eventually([&] { return fs::exists(draftFile) && readFile(draftFile) == "PK edited summary"; }));
+  EXPECT_TRUE(eventually([&] { return readFile(version) == original; }));
 }
 
 TEST_F(DriveMountEndToEnd, ARefusedCreateStaysLocalAndVisible) {

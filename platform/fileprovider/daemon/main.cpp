@@ -46,14 +46,13 @@ std::optional<Options> parseOptions(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::mutex mutex;
-  std::condition_variable stopped;
-  bool stopping = false;
-  ostrel::watchTerminationSignals([&](int) {
-    {
-      std::lock_guard lock(mutex);
-      stopping = true;
-    }
+  // Static: the signal thread may still be notifying while main returns.
+  static std::mutex mutex;
+  static std::condition_variable stopped;
+  static bool stopping = false;
+  ostrel::watchTerminationSignals([](int) {
+    std::lock_guard lock(mutex);
+    stopping = true;
     stopped.notify_all();
   });
 
@@ -76,7 +75,7 @@ int main(int argc, char** argv) {
   }
   {
     std::unique_lock lock(mutex);
-    stopped.wait(lock, [&] { return stopping; });
+    stopped.wait(lock, [] { return stopping; });
   }
   log.notice("stopping");
   daemon->reset();

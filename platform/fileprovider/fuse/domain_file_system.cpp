@@ -524,25 +524,37 @@ void DomainFileSystem::sendLocal(const std::string& token) {
     cache_.adopt(item->itemIdentifier(), contentVersionOf(*item), snapshot);
     node = entry ? tree_.find(entry->identifier) : nullptr;
     if (!entry || !node) break;
+    // The service may keep the edited item as it was and file the bytes as a
+    // new item (a version's edit becomes a draft): the edited item stays, and
+    // its folder is listed afresh to show where the bytes went.
+    const bool filedElsewhere = !created && item->itemIdentifier() != node->identifier;
+    std::optional<ItemIdentifier> relist;
     if (created) {
       tree_.rename(*node, item->itemIdentifier());
       log_.notice("created %{public}s as %{public}s", {entry->name, item->itemIdentifier().rawValue});
+    } else if (filedElsewhere) {
+      relist = node->item ? node->item->parentItemIdentifier() : entry->parent;
+      log_.notice("saved %{public}s as %{public}s", {entry->name, item->itemIdentifier().rawValue});
     } else {
       superseded_.modified(item->itemIdentifier(), base);
     }
-    node->item = item;
+    if (!filedElsewhere) node->item = item;
     if (entry->generation == generation) {
       node->localToken.reset();
       local_.remove(token);
       tree_.collect(*node);
+      relistContainer(relist);
       return;
     }
     // Written again meanwhile: what is newer goes as an edit of what the service now has.
     entry->kind = LocalStore::Entry::Kind::edited;
-    entry->identifier = item->itemIdentifier();
-    entry->baseVersion = versionOf(*item);
+    if (!filedElsewhere) {
+      entry->identifier = item->itemIdentifier();
+      entry->baseVersion = versionOf(*item);
+    }
     entry->state = LocalStore::Entry::State::pending;
     local_.save(*entry);
+    relistContainer(relist);
   }
   if ((entry = local_.find(token))) entry->sending = false;
 }
@@ -588,6 +600,14 @@ FsResult<DomainFileSystem::Entry> DomainFileSystem::makeDirectory(Inode parent, 
   tree_.attach(node, *container, name, ignored);
   tree_.remember(node);
   return entryOf(node);
+}
+
+void DomainFileSystem::relistContainer(const std::optional<ItemIdentifier>& container) {
+  if (!container) return;
+  Node* node = tree_.find(*container);
+  if (!node || !node->directory) return;
+  std::vector<Invalidation> ignored;  // kernel entries lapse within the cache time
+  tree_.dropListing(*node, false, ignored);
 }
 
 void DomainFileSystem::discardNode(Node& node) {

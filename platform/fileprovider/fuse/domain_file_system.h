@@ -112,6 +112,8 @@ class DomainFileSystem {
   FsResult<void> removeNode(Inode parent, const std::string& name, bool directory);
   // Takes a removed node out of the tree with its local bytes. Caller holds mutex_.
   void discardNode(Node& node);
+  // The container's listing is read afresh on next use. Caller holds mutex_.
+  void relistContainer(const std::optional<ItemIdentifier>& container);
 
   std::shared_ptr<ReplicatedExtension> extension_;
   Domain domain_;
