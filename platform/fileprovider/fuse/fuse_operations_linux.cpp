@@ -42,6 +42,10 @@ void init(void*, fuse_conn_info* connection) {
   // Truncating opens arrive as one request, so that the staged copy starts empty.
   if (connection->capable & FUSE_CAP_ATOMIC_O_TRUNC) connection->want |= FUSE_CAP_ATOMIC_O_TRUNC;
   connection->want &= ~FUSE_CAP_WRITEBACK_CACHE;
+  // Reads go from the contents file to the kernel by splice, without a copy here.
+  if (connection->capable & FUSE_CAP_SPLICE_WRITE) {
+    connection->want |= FUSE_CAP_SPLICE_WRITE | FUSE_CAP_SPLICE_MOVE;
+  }
 }
 
 void lookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
