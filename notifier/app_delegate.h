@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "notifier/scheduled_exits.h"
+#include "platform/appkit/scheduled_exits.h"
 #include "platform/appkit/workspace.h"
 #include "platform/usernotifications/user_notifications.h"
 

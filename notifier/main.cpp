@@ -7,7 +7,7 @@
 #include <asio/post.hpp>
 
 #include "notifier/app_delegate.h"
-#include "notifier/scheduled_exits.h"
+#include "platform/appkit/scheduled_exits.h"
 #include "platform/appkit/workspace.h"
 #include "platform/usernotifications/user_notifications.h"
 
@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
   auto keepRunning = asio::make_work_guard(mainQueue);
   ostrel::Workspace workspace;
   ostrel::UserNotificationCenter center(mainQueue);
-  ostrel::notifier::ScheduledExits exits(mainQueue);
+  ostrel::ScheduledExits exits(mainQueue);
   auto delegate = std::make_shared<ostrel::notifier::AppDelegate>(center, workspace, exits,
                                                                   std::vector<std::string>(argv + 1, argv + argc));
   asio::post(mainQueue, [&delegate] { delegate->applicationDidFinishLaunching(); });

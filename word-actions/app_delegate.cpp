@@ -1,6 +1,7 @@
 #include "word-actions/app_delegate.h"
 
 #include "platform/services/services.h"
+#include "word-actions/lifetime.h"
 
 namespace ostrel::wordactions {
 

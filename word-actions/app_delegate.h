@@ -7,7 +7,7 @@
 #include <asio/io_context.hpp>
 
 #include "platform/appkit/workspace.h"
-#include "word-actions/scheduled_exits.h"
+#include "platform/appkit/scheduled_exits.h"
 #include "word-actions/service_provider.h"
 
 namespace ostrel::wordactions {

@@ -8,7 +8,7 @@
 
 #include "platform/appkit/workspace.h"
 #include "word-actions/app_delegate.h"
-#include "word-actions/scheduled_exits.h"
+#include "platform/appkit/scheduled_exits.h"
 
 // OstrelWordActions: started for a Services entry, it forwards the entry to
 // the desktop application and ends by itself with status 0.
@@ -16,7 +16,7 @@ int main() {
   asio::io_context mainQueue;
   auto keepRunning = asio::make_work_guard(mainQueue);
   ostrel::Workspace workspace;
-  ostrel::wordactions::ScheduledExits exits(mainQueue);
+  ostrel::ScheduledExits exits(mainQueue);
   ostrel::wordactions::AppDelegate delegate(mainQueue, workspace, exits);
   asio::post(mainQueue, [&delegate] { delegate.applicationDidFinishLaunching(); });
   mainQueue.run();

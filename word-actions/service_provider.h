@@ -5,7 +5,7 @@
 
 #include "platform/appkit/workspace.h"
 #include "platform/services/services.h"
-#include "word-actions/scheduled_exits.h"
+#include "platform/appkit/scheduled_exits.h"
 
 namespace ostrel::wordactions {
 

@@ -45,7 +45,7 @@ std::expected<std::unique_ptr<DomainInstance>, Error> DomainInstance::start(cons
     }
   }
   DomainMount* mount = instance->mount_.get();
-  instance->follower_ = std::make_unique<WorkingSetFollower>(
+  instance->follower_ = std::make_shared<WorkingSetFollower>(
       extension, WorkingSetFollower::Sink{
                      .applyChanges =
                          [mount](std::vector<ItemPtr> updated, std::vector<ItemIdentifier> deleted) {
@@ -64,9 +64,21 @@ DomainInstance::DomainInstance(Domain domain, DomainStorage storage, std::shared
     : domain_(std::move(domain)), storage_(std::move(storage)), extension_(std::move(extension)) {}
 
 DomainInstance::~DomainInstance() {
+  stop();
+}
+
+void DomainInstance::stop() {
+  std::shared_ptr<WorkingSetFollower> follower;
+  std::shared_ptr<DomainMount> mount;
+  {
+    std::lock_guard lock(mutex_);
+    if (!follower_) return;
+    follower = std::move(follower_);
+    mount = std::move(mount_);
+  }
   // The follower hands changes to the mount: it stops first.
-  follower_.reset();
-  mount_.reset();
+  follower.reset();
+  mount.reset();
   extension_->invalidate();
   daemonLog().notice("domain %{public}s stopped", {domain_.identifier});
 }
@@ -89,18 +101,28 @@ void DomainInstance::serviceEndpoint(
 }
 
 void DomainInstance::signalEnumerator(const ItemIdentifier& container) {
+  std::unique_lock lock(mutex_);
+  auto follower = follower_;
+  auto mount = mount_;
+  lock.unlock();
+  if (!follower) return;
   if (container == workingSetItemIdentifier) {
-    follower_->signal();
-  } else if (mount_) {
-    mount_->containerSignalled(container);
+    follower->signal();
+  } else if (mount) {
+    mount->containerSignalled(container);
   }
 }
 
 void DomainInstance::reimportItems(const ItemIdentifier& below) {
-  if (mount_) mount_->forgetBelow(below);
+  std::unique_lock lock(mutex_);
+  auto follower = follower_;
+  auto mount = mount_;
+  lock.unlock();
+  if (!follower) return;
+  if (mount) mount->forgetBelow(below);
   // Changes before the re-import are covered by the fresh listings.
-  if (below == rootContainerItemIdentifier) follower_->reset();
-  follower_->signal();
+  if (below == rootContainerItemIdentifier) follower->reset();
+  follower->signal();
 }
 
 }  // namespace ostrel::fileprovider

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -30,8 +31,10 @@ class DomainInstance {
 
   static std::expected<std::unique_ptr<DomainInstance>, Error> start(const ExtensionModule& module, Domain domain,
                                                                      const Presenter& present);
-  // Unmounts, stops following and invalidates the extension.
-  ~DomainInstance();
+  ~DomainInstance();  // stops
+  // Stops following, unmounts and invalidates the extension, even while
+  // requests still hold the instance; later requests do nothing. Idempotent.
+  void stop();
 
   const Domain& domain() const { return domain_; }
 
@@ -48,8 +51,9 @@ class DomainInstance {
   const Domain domain_;
   const DomainStorage storage_;
   const std::shared_ptr<ReplicatedExtension> extension_;
-  std::unique_ptr<DomainMount> mount_;
-  std::unique_ptr<WorkingSetFollower> follower_;
+  std::mutex mutex_;  // guards the two below; never held while they work
+  std::shared_ptr<DomainMount> mount_;
+  std::shared_ptr<WorkingSetFollower> follower_;
 };
 
 }  // namespace ostrel::fileprovider

@@ -44,18 +44,26 @@ FileProviderDaemon::FileProviderDaemon(ExtensionModule module, DomainInstance::P
     : module_(std::move(module)), present_(std::move(present)), registry_(DomainRegistry::system()) {}
 
 FileProviderDaemon::~FileProviderDaemon() {
+  stop();
+}
+
+void FileProviderDaemon::stop() {
   if (listener_) listener_->invalidate();
   watcher_.reset();
   std::map<std::string, std::shared_ptr<DomainInstance>> stopping;
   {
+    std::lock_guard reconciling(reconcileMutex_);
+    stopped_ = true;
     std::lock_guard lock(mutex_);
     stopping.swap(instances_);
   }
+  for (auto& [identifier, instance] : stopping) instance->stop();
 }
 
 void FileProviderDaemon::reconcile() {
   std::vector<std::shared_ptr<DomainInstance>> stopped;  // released after the locks
   std::lock_guard reconciling(reconcileMutex_);
+  if (stopped_) return;
   auto domains = registry_.domains();
   if (!domains) {
     log_.error("cannot read the domain registry: %{public}s", {domains.error().localizedDescription()});

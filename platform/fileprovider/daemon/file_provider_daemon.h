@@ -29,8 +29,10 @@ class FileProviderDaemon : public std::enable_shared_from_this<FileProviderDaemo
   // Fails when another daemon serves the control service already.
   static std::expected<std::shared_ptr<FileProviderDaemon>, Error> start(ExtensionModule module,
                                                                          DomainInstance::Presenter present);
-  // Stops listening, then every domain (unmounting them).
-  ~FileProviderDaemon();
+  ~FileProviderDaemon();  // stops
+  // Stops listening and following the registry, then stops every domain
+  // (unmounting it), even one a request in flight still holds. Idempotent.
+  void stop();
 
   // Brings the running instances in line with the registry.
   void reconcile();
@@ -47,6 +49,7 @@ class FileProviderDaemon : public std::enable_shared_from_this<FileProviderDaemo
   const Logger log_{"local.ostrel.fileproviderd", "daemon"};
 
   std::mutex reconcileMutex_;  // one reconciliation at a time; never taken under mutex_
+  bool stopped_ = false;       // guarded by reconcileMutex_: no domain starts after stop()
   std::mutex mutex_;           // guards instances_
   std::map<std::string, std::shared_ptr<DomainInstance>> instances_;
 

@@ -78,6 +78,9 @@ int main(int argc, char** argv) {
     stopped.wait(lock, [] { return stopping; });
   }
   log.notice("stopping");
+  // Requests in flight may still hold parts of it: stop it outright so that
+  // every mount is gone before the process ends.
+  (*daemon)->stop();
   daemon->reset();
   return 0;
 }

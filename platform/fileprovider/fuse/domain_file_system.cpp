@@ -29,14 +29,14 @@ ItemVersion versionOf(const Item& item) {
 
 struct timespec timespecOf(Date date) {
   const auto millis = date.time_since_epoch().count();
-  struct timespec spec {};
-  spec.tv_sec = static_cast<time_t>(millis / 1000);
-  spec.tv_nsec = static_cast<long>((millis % 1000) * 1000000);
-  if (spec.tv_nsec < 0) {
-    spec.tv_sec -= 1;
-    spec.tv_nsec += 1000000000;
+  struct timespec instant {};
+  instant.tv_sec = static_cast<time_t>(millis / 1000);
+  instant.tv_nsec = static_cast<long>((millis % 1000) * 1000000);
+  if (instant.tv_nsec < 0) {
+    instant.tv_sec -= 1;
+    instant.tv_nsec += 1000000000;
   }
-  return spec;
+  return instant;
 }
 
 bool awaitsContents(const Error& error) {

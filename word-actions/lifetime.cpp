@@ -1,17 +1,11 @@
-#include "word-actions/scheduled_exits.h"
+#include "word-actions/lifetime.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <string_view>
 
 namespace ostrel::wordactions {
-
-void ScheduledExits::exitAfter(std::chrono::milliseconds delay) {
-  auto& timer = timers_.emplace_back(mainQueue_, delay);
-  timer.async_wait([this](std::error_code error) {
-    if (!error) mainQueue_.stop();
-  });
-}
 
 std::chrono::milliseconds lifetimeOfThisRun(std::chrono::milliseconds lifetime) {
   const char* text = std::getenv("OSTREL_TEST_HOOK_WORD_ACTIONS_LIFETIME_MS");

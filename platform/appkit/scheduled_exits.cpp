@@ -1,6 +1,6 @@
-#include "notifier/scheduled_exits.h"
+#include "platform/appkit/scheduled_exits.h"
 
-namespace ostrel::notifier {
+namespace ostrel {
 
 void ScheduledExits::exitAfter(std::chrono::milliseconds delay) {
   auto& timer = timers_.emplace_back(mainQueue_, delay);
@@ -9,4 +9,4 @@ void ScheduledExits::exitAfter(std::chrono::milliseconds delay) {
   });
 }
 
-}  // namespace ostrel::notifier
+}  // namespace ostrel

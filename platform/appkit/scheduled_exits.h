@@ -6,9 +6,9 @@
 #include <asio/io_context.hpp>
 #include <asio/steady_timer.hpp>
 
-namespace ostrel::notifier {
+namespace ostrel {
 
-// The agent ends itself: every call schedules an end of the main queue,
+// An agent app ends itself: every call schedules an end of the main queue,
 // and the first one due ends the program (exit status 0).
 class ScheduledExits {
  public:
@@ -23,4 +23,4 @@ class ScheduledExits {
   std::list<asio::steady_timer> timers_;
 };
 
-}  // namespace ostrel::notifier
+}  // namespace ostrel
