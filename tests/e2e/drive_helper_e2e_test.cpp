@@ -22,22 +22,9 @@ class DriveHelperEndToEnd : public ::testing::Test {
     ASSERT_TRUE(drive.registerDemo());
   }
 
-  // How many API requests reached the service with a token.
-  int authorizedRequests(const std::string& containing) const {
-    auto log = json::parse(service.admin("GET", "/admin/requests").body, nullptr, false);
-    int count = 0;
-    if (!log.is_object()) return 0;
-    for (const auto& request : log["requests"]) {
-      if (request.value("authorization", false) &&
-          request.value("target", "").find(containing) != std::string::npos) {
-        ++count;
-      }
-    }
-    return count;
-  }
   bool waitForAuthorizedRequest(const std::string& containing) const {
     for (int i = 0; i < 1000; ++i) {
-      if (authorizedRequests(containing) > 0) return true;
+      if (drive.authorizedRequests(containing) > 0) return true;
       std::this_thread::sleep_for(10ms);
     }
     return false;
@@ -60,7 +47,7 @@ TEST_F(DriveHelperEndToEnd, ATokenFromTheDesktopReachesTheExtensionWhichThenRead
   ASSERT_TRUE(drive.nextEvent("signalled"));
   // The working set needs the service, and the extension has no token yet.
   ASSERT_TRUE(drive.nextEvent("need_token"));
-  EXPECT_EQ(authorizedRequests("changes"), 0);
+  EXPECT_EQ(drive.authorizedRequests("changes"), 0);
   ASSERT_TRUE(drive.sendToken());
   EXPECT_TRUE(drive.nextEvent("signalled"));  // the token made the vendor usable
   EXPECT_TRUE(waitForAuthorizedRequest("changes?anchor="));

@@ -57,7 +57,11 @@ class DriveMountEndToEnd : public ::testing::Test {
     ASSERT_TRUE(drive.nextEvent("attached"));
     ASSERT_TRUE(drive.sendToken());
     ASSERT_TRUE(drive.nextEvent("signalled"));
+    // The token lets the daemon take its working-set anchor, and then forget
+    // the listings it kept without one; the tests start after that.
+    ASSERT_TRUE(eventually([&] { return drive.authorizedRequests("changes?anchor=") > 0; }));
   }
+
 
   fs::path matter() const { return drive.mount() / "My matters" / "Harbour Lane acquisition"; }
 
