@@ -3,12 +3,15 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <expected>
+#include <functional>
 #include <future>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,8 +21,9 @@
 #include "platform/fileprovider/fuse/extension_calls.h"
 #include "platform/fileprovider/fuse/item_tree.h"
 #include "platform/fileprovider/fuse/local_store.h"
-#include "platform/fileprovider/fuse/superseded_versions.h"
 #include "platform/fileprovider/fuse/mount_options.h"
+#include "platform/fileprovider/fuse/serial_worker.h"
+#include "platform/fileprovider/fuse/superseded_versions.h"
 #include "platform/fileprovider/replicated_extension.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/unique_fd.h"
@@ -32,9 +36,12 @@ using FsResult = std::expected<T, int>;
 
 // The domain as a file system, in terms of inodes and errno: what the FUSE
 // operations call. Request threads call it concurrently; no lock is held
-// while the extension is waited for.
+// while the extension is waited for. What the user wrote is sent from a
+// thread of its own, after the request that finished it was answered.
 class DomainFileSystem {
  public:
+  using InvalidationSink = std::function<void(std::vector<Invalidation>)>;
+
   struct Entry {
     Inode inode = 0;
     struct stat attributes {};
@@ -59,6 +66,11 @@ class DomainFileSystem {
   // consistent; what is still held when the mount ends goes with it.
   FsResult<uint64_t> openListing(Inode inode);
   std::shared_ptr<const std::vector<DirectoryEntry>> listing(uint64_t handle);
+  // Reads the open directory afresh: a reader that starts over (rewinddir)
+  // sees what changed since it opened it.
+  void refreshListing(uint64_t handle, Inode inode);
+  // Whether the open directory was read from its start before.
+  bool startsOver(uint64_t handle);
   void closeListing(uint64_t handle);
 
   FsResult<uint64_t> open(Inode inode, int flags);
@@ -81,7 +93,11 @@ class DomainFileSystem {
   std::vector<Invalidation> containerSignalled(const ItemIdentifier& container);
   std::vector<Invalidation> forgetBelow(const ItemIdentifier& item);
 
-  // Ends every wait for the extension; later calls fail at once.
+  // Where the kernel is told what it may have cached wrongly. The sink must
+  // not wait for the kernel: it is called from request threads.
+  void setInvalidationSink(InvalidationSink sink);
+
+  // Ends every wait for the extension and every send; later calls fail at once.
   void shutdown();
   const MountOptions& options() const { return options_; }
 
@@ -106,14 +122,37 @@ class DomainFileSystem {
   FsResult<std::string> stageEdit(Inode inode, bool truncate);
   uint64_t addHandle(OpenFile file);
   std::shared_ptr<OpenFile> handle(uint64_t id);
+
+  // Sending what the user wrote (domain_file_system_sending.cpp).
+  // Queues a send of the entry. Caller holds mutex_.
+  void queueSend(const std::string& token);
   // Sends the local entry's bytes until the service has the latest or refuses them.
   void sendLocal(const std::string& token);
+  // What the service answered to a send; false when the entry stays to be sent again.
+  bool settleSend(const std::string& token, uint64_t generation, bool created, const ItemVersion& base,
+                  const ItemPtr& item, const std::filesystem::path& snapshot);
   void keepLocal(LocalStore::Entry& entry, const Error& error, const char* what);
+
+  // Renames and deletions (domain_file_system_changes.cpp).
   FsResult<void> removeNode(Inode parent, const std::string& name, bool directory);
+  // Whether removing the container takes its contents with it: each item in it
+  // is the service's, none can be deleted on its own and nothing below holds
+  // unsent bytes (a document with its versions). Caller holds mutex_.
+  bool goesWithContents(const Node& container);
+  bool holdsLocalBytes(const Node& node);
+  // Waits (bounded) until no send of the local item at `name` is under way:
+  // a rename must act on what the service made of it.
+  void awaitSettledSend(Inode parent, const std::string& name);
+  FsResult<void> renameLocal(Node& node, Node& to, const std::string& newName);
+  // A file written elsewhere and renamed over a service file: a save of that file.
+  FsResult<void> saveOver(Node& node, Node& target, Node& to, const std::string& newName);
   // Takes a removed node out of the tree with its local bytes. Caller holds mutex_.
   void discardNode(Node& node);
-  // The container's listing is read afresh on next use. Caller holds mutex_.
+  // The container's listing is read afresh on next use; what the kernel
+  // kept of it is dropped. Caller holds mutex_.
   void relistContainer(const std::optional<ItemIdentifier>& container);
+  // Caller holds mutex_.
+  void notifyKernel(std::vector<Invalidation> invalidations);
 
   std::shared_ptr<ReplicatedExtension> extension_;
   Domain domain_;
@@ -133,7 +172,13 @@ class DomainFileSystem {
   std::map<ItemIdentifier, std::shared_future<FsResult<void>>> listing_;
   std::map<uint64_t, std::shared_ptr<OpenFile>> open_;
   std::map<uint64_t, std::shared_ptr<const std::vector<DirectoryEntry>>> listings_;
+  std::set<uint64_t> listingsRead_;
   uint64_t nextHandle_ = 0;
+  InvalidationSink invalidationSink_;
+  // Notified whenever a send ends.
+  std::condition_variable sendSettled_;
+  // Last, so that it stops before what its jobs use goes.
+  SerialWorker sender_;
 };
 
 }  // namespace ostrel::fileprovider

@@ -2,6 +2,7 @@
 
 #include "platform/fileprovider/fuse/domain_file_system.h"
 #include "platform/fileprovider/fuse/fuse_session_linux.h"
+#include "platform/fileprovider/fuse/serial_worker.h"
 
 namespace ostrel::fileprovider {
 
@@ -16,12 +17,18 @@ class FuseDomainMount final : public DomainMount {
     auto session = FuseSession::start(*fileSystem_, mountPoint_, name);
     if (!session) return std::unexpected(session.error());
     session_ = std::move(*session);
+    // What the mount changes by itself reaches the kernel from a thread of its
+    // own: a request thread telling the kernel could wait for its own request.
+    fileSystem_->setInvalidationSink([this](std::vector<Invalidation> invalidations) {
+      notifier_.post([this, invalidations = std::move(invalidations)] { send(invalidations); });
+    });
     return {};
   }
 
   ~FuseDomainMount() override {
     // Waits for the extension end first, so that the request threads can finish.
     fileSystem_->shutdown();
+    notifier_.stop();
     session_.reset();
   }
 
@@ -43,6 +50,7 @@ class FuseDomainMount final : public DomainMount {
   std::unique_ptr<DomainFileSystem> fileSystem_;
   std::filesystem::path mountPoint_;
   std::unique_ptr<FuseSession> session_;
+  SerialWorker notifier_;
 };
 
 }  // namespace

@@ -93,8 +93,11 @@ void opendir(fuse_req_t req, fuse_ino_t inode, fuse_file_info* file) {
   if (fuse_reply_open(req, file) != 0) fs.closeListing(*handle);
 }
 
-void readdir(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_info* file) {
-  auto listing = fileSystem(req).listing(file->fh);
+void readdir(fuse_req_t req, fuse_ino_t inode, size_t size, off_t offset, fuse_file_info* file) {
+  auto& fs = fileSystem(req);
+  // The first read after opendir comes with the listing just taken; a later start over reads afresh.
+  if (offset == 0 && fs.startsOver(file->fh)) fs.refreshListing(file->fh, inode);
+  auto listing = fs.listing(file->fh);
   if (!listing) {
     fuse_reply_err(req, EBADF);
     return;
@@ -218,6 +221,15 @@ void rename(fuse_req_t req, fuse_ino_t parent, const char* name, fuse_ino_t newP
   fuse_reply_err(req, renamed ? 0 : renamed.error());
 }
 
+// Links have no counterpart at the service.
+void symlink(fuse_req_t req, const char*, fuse_ino_t, const char*) {
+  fuse_reply_err(req, ENOTSUP);
+}
+
+void link(fuse_req_t req, fuse_ino_t, fuse_ino_t, const char*) {
+  fuse_reply_err(req, ENOTSUP);
+}
+
 void getxattr(fuse_req_t req, fuse_ino_t inode, const char* name, size_t size) {
   auto value = fileSystem(req).extendedAttribute(inode, name);
   if (!value) {
@@ -278,6 +290,8 @@ fuse_lowlevel_ops makeOperations() {
   ops.unlink = unlink;
   ops.rmdir = rmdir;
   ops.rename = rename;
+  ops.symlink = symlink;
+  ops.link = link;
   ops.getxattr = getxattr;
   ops.listxattr = listxattr;
   ops.setxattr = setxattr;

@@ -69,11 +69,11 @@ Node& ItemTree::addLocal(const ItemIdentifier& identifier, const std::string& na
   return node;
 }
 
-void ItemTree::rename(Node& node, const ItemIdentifier& identifier) {
+void ItemTree::rename(Node& node, ItemIdentifier identifier) {
   std::vector<Invalidation> ignored;
   // The service's view of the item may have arrived first, as a node of its own.
   if (Node* other = find(identifier); other && other != &node) {
-    detach(*other, ignored);
+    detachEverywhere(*other, ignored);
     byIdentifier_.erase(identifier);
     other->identifier = ItemIdentifier{"superseded:" + std::to_string(other->inode)};
     byIdentifier_.emplace(other->identifier, other->inode);
@@ -84,22 +84,58 @@ void ItemTree::rename(Node& node, const ItemIdentifier& identifier) {
   byIdentifier_[identifier] = node.inode;
 }
 
+bool ItemTree::makeRoom(Node& node, Node& container, const std::string& name,
+                        std::vector<Invalidation>& invalidations) {
+  Node* occupant = child(container, name);
+  if (!occupant || occupant == &node) return true;
+  if (!occupant->item && node.item) return false;
+  removeFrom(*occupant, container, invalidations);
+  return true;
+}
+
 void ItemTree::attach(Node& node, Node& parent, const std::string& name, std::vector<Invalidation>& invalidations) {
-  if (node.parent == parent.inode && node.name == name && parent.children.contains(name) &&
-      parent.children.at(name) == node.inode)
+  if (node.parent == parent.inode && node.name == name && child(parent, name) == &node) return;
+  if (!makeRoom(node, parent, name, invalidations)) {
+    detach(node, invalidations);
     return;
-  if (Node* occupant = child(parent, name); occupant && occupant != &node) {
-    if (!occupant->item && node.item) {
-      detach(node, invalidations);
-      return;
-    }
-    detach(*occupant, invalidations);
   }
   detach(node, invalidations);
+  if (node.aliases.contains(parent.inode)) removeFrom(node, parent, invalidations);
   node.parent = parent.inode;
   node.name = name;
   parent.children[name] = node.inode;
   invalidations.push_back({parent.inode, name, 0});
+}
+
+void ItemTree::attachAlias(Node& node, Node& container, const std::string& name,
+                           std::vector<Invalidation>& invalidations) {
+  if (node.parent == container.inode) {
+    attach(node, container, name, invalidations);
+    return;
+  }
+  if (auto found = node.aliases.find(container.inode);
+      found != node.aliases.end() && found->second == name && child(container, name) == &node)
+    return;
+  if (!makeRoom(node, container, name, invalidations)) return;
+  removeFrom(node, container, invalidations);
+  node.aliases[container.inode] = name;
+  container.children[name] = node.inode;
+  invalidations.push_back({container.inode, name, 0});
+}
+
+void ItemTree::removeFrom(Node& node, Node& container, std::vector<Invalidation>& invalidations) {
+  if (node.parent == container.inode && node.inode != rootInode) {
+    detach(node, invalidations);
+    return;
+  }
+  auto alias = node.aliases.find(container.inode);
+  if (alias == node.aliases.end()) return;
+  if (auto found = container.children.find(alias->second);
+      found != container.children.end() && found->second == node.inode) {
+    container.children.erase(found);
+    invalidations.push_back({container.inode, alias->second, 0});
+  }
+  node.aliases.erase(alias);
 }
 
 void ItemTree::detach(Node& node, std::vector<Invalidation>& invalidations) {
@@ -114,12 +150,28 @@ void ItemTree::detach(Node& node, std::vector<Invalidation>& invalidations) {
   node.parent = 0;
 }
 
+void ItemTree::detachEverywhere(Node& node, std::vector<Invalidation>& invalidations) {
+  detach(node, invalidations);
+  while (!node.aliases.empty()) {
+    Node* container = find(node.aliases.begin()->first);
+    if (!container) {
+      node.aliases.erase(node.aliases.begin());
+      continue;
+    }
+    removeFrom(node, *container, invalidations);
+  }
+}
+
 void ItemTree::install(Node& container, const std::vector<ItemPtr>& items, std::vector<Invalidation>& invalidations) {
   std::set<Inode> listed;
   for (const auto& item : items) {
     if (!item || item->itemIdentifier() == rootContainerItemIdentifier) continue;
     Node& node = upsert(item);
-    attach(node, container, node.item->filename(), invalidations);
+    if (item->parentItemIdentifier() == container.identifier) {
+      attach(node, container, item->filename(), invalidations);
+    } else {
+      attachAlias(node, container, item->filename(), invalidations);
+    }
     listed.insert(node.inode);
   }
   // Service items that are gone from the listing; local-only items stay.
@@ -130,7 +182,7 @@ void ItemTree::install(Node& container, const std::vector<ItemPtr>& items, std::
   }
   for (Inode inode : gone) {
     Node* node = find(inode);
-    detach(*node, invalidations);
+    removeFrom(*node, container, invalidations);
     collect(*node);
   }
   container.listed = true;
@@ -147,7 +199,7 @@ void ItemTree::dropListing(Node& container, bool recursive, std::vector<Invalida
     if (recursive && node->directory) dropListing(*node, true, invalidations, dropped);
     // Local-only items have no service listing to come back from.
     if (!node->item) continue;
-    detach(*node, invalidations);
+    removeFrom(*node, container, invalidations);
     collect(*node);
   }
   if (container.item) container.listed = false;
@@ -161,9 +213,17 @@ void ItemTree::forget(Inode inode, uint64_t count) {
 }
 
 void ItemTree::collect(Node& node) {
-  if (node.inode == rootInode || node.lookups > 0 || node.parent != 0 || node.writers > 0 || node.localToken) return;
+  if (node.inode == rootInode || node.lookups > 0 || node.parent != 0 || !node.aliases.empty() || node.writers > 0 ||
+      node.localToken)
+    return;
   for (const auto& [name, inode] : node.children) {
-    if (Node* child = find(inode)) child->parent = 0;
+    Node* child = find(inode);
+    if (!child) continue;
+    if (child->parent == node.inode) {
+      child->parent = 0;
+    } else {
+      child->aliases.erase(node.inode);
+    }
   }
   std::vector<Inode> orphans;
   for (const auto& [name, inode] : node.children) orphans.push_back(inode);

@@ -27,9 +27,13 @@ struct Node {
   ItemIdentifier identifier;
   // The service's latest description; nothing for an item only kept locally.
   ItemPtr item;
-  // 0 while the node is in no cached listing.
+  // Where the item's own parent lists it; 0 while no cached listing of the
+  // parent holds it.
   Inode parent = 0;
   std::string name;
+  // Other containers whose listings hold the item (a matter in both
+  // top-level lists), with the name it has there.
+  std::map<Inode, std::string> aliases;
   bool directory = false;
   // `children` is the container's complete listing.
   bool listed = false;
@@ -59,14 +63,24 @@ class ItemTree {
   // in the tree is not changed here.
   Node& upsert(ItemPtr item);
   Node& addLocal(const ItemIdentifier& identifier, const std::string& name, bool directory);
-  // Gives the node a new identifier (a local item the service took).
-  void rename(Node& node, const ItemIdentifier& identifier);
+  // Gives the node a new identifier (a local item the service took); a node
+  // that had it is superseded. By value: it may be that other node's own.
+  void rename(Node& node, ItemIdentifier identifier);
 
-  // Puts the node into the parent's listing under `name`. A local-only item
-  // already there keeps the name: what the user wrote stays visible.
+  // Puts the node into the parent's listing under `name`, leaving the place
+  // it had under its parent before. A local-only item already there keeps
+  // the name: what the user wrote stays visible.
   void attach(Node& node, Node& parent, const std::string& name, std::vector<Invalidation>& invalidations);
+  // Adds `container` to the places that list the node; its own parent's stays.
+  void attachAlias(Node& node, Node& container, const std::string& name, std::vector<Invalidation>& invalidations);
+  // Takes the node out of its parent's listing; the aliases stay.
   void detach(Node& node, std::vector<Invalidation>& invalidations);
-  // Replaces the container's listing.
+  // Takes the node out of `container`, whether as its parent or an alias.
+  void removeFrom(Node& node, Node& container, std::vector<Invalidation>& invalidations);
+  // Takes the node out of every listing.
+  void detachEverywhere(Node& node, std::vector<Invalidation>& invalidations);
+  // Replaces the container's listing. Items whose parent is another
+  // container are listed here as aliases.
   void install(Node& container, const std::vector<ItemPtr>& items, std::vector<Invalidation>& invalidations);
   // Forgets the container's listing, and with `recursive` those below it.
   void dropListing(Node& container, bool recursive, std::vector<Invalidation>& invalidations,
@@ -78,6 +92,10 @@ class ItemTree {
   void collect(Node& node);
 
  private:
+  // Clears `name` in the container for the node; false when a local-only
+  // item holds it and the node is the service's.
+  bool makeRoom(Node& node, Node& container, const std::string& name, std::vector<Invalidation>& invalidations);
+
   std::map<Inode, std::unique_ptr<Node>> nodes_;
   std::map<ItemIdentifier, Inode> byIdentifier_;
   Inode nextInode_ = rootInode + 1;

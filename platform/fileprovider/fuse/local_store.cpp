@@ -59,6 +59,8 @@ std::optional<LocalStore::Entry> readRecord(const std::filesystem::path& file, c
     const std::string state = json.value("state", "kept");
     entry.state = state == "awaitingContents" ? LocalStore::Entry::State::awaitingContents
                                                 : LocalStore::Entry::State::kept;
+    // Not sent in this run: the next close of a writer sends it.
+    entry.generation = 1;
     return entry;
   } catch (const nlohmann::json::exception&) {
     return std::nullopt;

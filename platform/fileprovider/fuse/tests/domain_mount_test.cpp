@@ -1,100 +1,10 @@
-#include "platform/fileprovider/fuse/domain_mount.h"
-
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/xattr.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-#include <set>
-#include <sstream>
-
-#include "platform/fileprovider/fuse/tests/in_memory_extension.h"
-#include "platform/foundation/testing/log_capture.h"
-#include "platform/foundation/unique_fd.h"
+#include "platform/fileprovider/fuse/tests/mount_fixture.h"
 
 namespace ostrel::fileprovider {
 namespace {
 
-using testing::InMemoryExtension;
+using namespace testing;
 namespace fs = std::filesystem;
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-void writeFile(const fs::path& path, const std::string& bytes, std::ios::openmode mode = std::ios::trunc) {
-  std::ofstream out(path, std::ios::binary | std::ios::out | mode);
-  out << bytes;
-}
-
-std::set<std::string> namesIn(const fs::path& directory) {
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(directory)) names.insert(entry.path().filename().string());
-  return names;
-}
-
-// The errno of a failed call, 0 when it succeeded.
-int errnoOf(int result) {
-  return result == 0 ? 0 : errno;
-}
-
-class DomainMountTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (!UniqueFd(::open("/dev/fuse", O_RDWR | O_CLOEXEC))) GTEST_SKIP() << "/dev/fuse cannot be opened here";
-    char pattern[] = "/tmp/ostrel-fuse-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    scratch_ = pattern;
-    storage_.root = scratch_ / "storage";
-    extension_ = std::make_shared<InMemoryExtension>(storage_.temporaryDirectory());
-  }
-
-  void TearDown() override {
-    mount_.reset();
-    extension_.reset();
-    if (!scratch_.empty()) {
-      std::error_code ignored;
-      fs::remove_all(scratch_, ignored);
-    }
-  }
-
-  void mountDrive() {
-    auto mounted = DomainMount::mount(extension_, Domain{"test-domain", "Test Drive"}, storage_, scratch_ / "mnt",
-                                      MountOptions{.callTimeout = std::chrono::seconds(20)});
-    ASSERT_TRUE(mounted.has_value()) << mounted.error().localizedDescription();
-    mount_ = std::move(*mounted);
-  }
-
-  fs::path at(const std::string& relative) const { return mount_->mountPoint() / relative; }
-
-  // Files under the local-only directory holding exactly `bytes`.
-  size_t localCopiesHolding(const std::string& bytes) const {
-    size_t count = 0;
-    for (const auto& entry : fs::directory_iterator(storage_.localOnlyDirectory()))
-      if (entry.path().extension() != ".json" && readFile(entry.path()) == bytes) ++count;
-    return count;
-  }
-
-  bool logged(const std::string& fragment) const {
-    for (const auto& record : logs_.records())
-      if (record.subsystem == "local.ostrel.fileproviderd" && record.message.find(fragment) != std::string::npos)
-        return true;
-    return false;
-  }
-
-  ostrel::testing::LogCapture logs_;
-  fs::path scratch_;
-  DomainStorage storage_;
-  std::shared_ptr<InMemoryExtension> extension_;
-  std::unique_ptr<DomainMount> mount_;
-};
 
 TEST_F(DomainMountTest, ShowsNestedFoldersWithSizesDatesAndModes) {
   auto cases = extension_->addFolder(rootContainerItemIdentifier, "Cases");

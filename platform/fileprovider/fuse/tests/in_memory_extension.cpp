@@ -233,12 +233,19 @@ bool InMemoryExtension::waitUntil(const std::function<bool(const InMemoryExtensi
   return true;
 }
 
+void InMemoryExtension::listAlsoIn(const ItemIdentifier& container, const ItemIdentifier& identifier) {
+  std::lock_guard lock(mutex_);
+  if (auto found = records_.find(identifier); found != records_.end()) found->second.alsoListedIn.insert(container);
+}
+
 std::vector<ItemPtr> InMemoryExtension::page(const ItemIdentifier& container, size_t offset, bool& more) {
   std::lock_guard lock(mutex_);
   ++pagesListed_[container];
   std::vector<const Record*> children;
   for (const auto& [identifier, record] : records_)
-    if (record.parent == container && identifier != rootContainerItemIdentifier) children.push_back(&record);
+    if ((record.parent == container || record.alsoListedIn.contains(container)) &&
+        identifier != rootContainerItemIdentifier)
+      children.push_back(&record);
   std::sort(children.begin(), children.end(), [](auto* a, auto* b) { return a->name < b->name; });
   std::vector<ItemPtr> items;
   for (size_t i = offset; i < children.size() && items.size() < pageSize_; ++i) items.push_back(snapshot(*children[i]));

@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,6 +53,8 @@ class InMemoryExtension final : public ReplicatedExtension {
   ItemPtr replaceBytes(const ItemIdentifier& identifier, const std::string& bytes);
   ItemPtr moveBehind(const ItemIdentifier& identifier, const ItemIdentifier& parent, const std::string& name);
   void removeBehind(const ItemIdentifier& identifier);
+  // `container` lists the item too, as a list of shortcuts does.
+  void listAlsoIn(const ItemIdentifier& container, const ItemIdentifier& identifier);
   ItemPtr item(const ItemIdentifier& identifier) const;
   std::optional<ItemIdentifier> find(const ItemIdentifier& parent, const std::string& name) const;
   std::optional<std::string> bytes(const ItemIdentifier& identifier) const;
@@ -99,6 +102,8 @@ class InMemoryExtension final : public ReplicatedExtension {
     int metadataVersion = 1;
     uint32_t capabilities = allCapabilities;
     ExtendedAttributes attributes;
+    // Containers besides the parent that list the item.
+    std::set<ItemIdentifier> alsoListedIn;
   };
 
  private:
