@@ -177,26 +177,26 @@ TEST_F(DesktopPrograms, LibreOfficeSavesADraftThatShowsInTheOpenDraftsFolder) {
 }
 
 TEST_F(DesktopPrograms, RemovingADocumentWithRmDeletesItOnce) {
-  const auto path = matter() / "Matter summary.docx";
-  ASSERT_EQ(namesIn(path).size(), 2u);  // two versions
-  auto matterItem = childNamed("my-matters", "Harbour Lane acquisition");
-  ASSERT_TRUE(matterItem);
-  ASSERT_TRUE(childNamed((*matterItem)["identifier"], "Matter summary.docx"));
+  // Versions, a Drafts and a Saves folder: none of them can be deleted on its own.
+  const auto path = matter() / "Correspondence" / "Engagement letter.docx";
+  EXPECT_EQ(namesIn(path).size(), 5u);
+  const auto correspondence = folderOfMatter("Correspondence");
+  ASSERT_TRUE(childNamed(correspondence, "Engagement letter.docx"));
   clearRequests();
 
-  // rm says it cannot remove each version on its own, then removes the
-  // document, and with it every version, in one request.
   auto ran = run("rm", {"-r", path.string()});
-  EXPECT_EQ(ran.status, 1) << ran.errors;
-  EXPECT_NE(ran.errors.find("Operation not permitted"), std::string::npos) << ran.errors;
+  EXPECT_EQ(ran.status, 0) << ran.errors;
   EXPECT_EQ(requests("DELETE", "/api/drive/items/"), 1);
   EXPECT_EQ(requests("DELETE", "/api/drive/items/doc"), 1);
-  EXPECT_FALSE(childNamed((*matterItem)["identifier"], "Matter summary.docx"));
+  EXPECT_FALSE(childNamed(correspondence, "Engagement letter.docx"));
   EXPECT_FALSE(fs::exists(path));
 
-  // A version alone is never deleted.
-  const auto version = matter() / "Due diligence" / "Data room index.txt" / "Data room index (v1).txt";
-  EXPECT_NE(run("rm", {"-f", version.string()}).status, 0);
+  // A version alone is never deleted, nor are a document's drafts.
+  const auto document = matter() / "Due diligence" / "Data room index.txt";
+  const auto version = document / "Data room index (v1).txt";
+  auto refused = run("rm", {version.string()});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.errors.find("Operation not permitted"), std::string::npos) << refused.errors;
   EXPECT_TRUE(fs::exists(version));
   EXPECT_EQ(requests("DELETE", "/api/drive/items/"), 1);
 }
@@ -211,7 +211,8 @@ TEST_F(DesktopPrograms, RemovingAFolderOfDocumentsWithRmDeletesEachAndTheFolder)
   ASSERT_TRUE(eventually([&] { return fs::is_directory(target / "One.txt") && fs::is_directory(target / "Two.txt"); }));
   clearRequests();
 
-  run("rm", {"-r", target.string()});
+  auto ran = run("rm", {"-r", target.string()});
+  EXPECT_EQ(ran.status, 0) << ran.errors;
   EXPECT_EQ(requests("DELETE", "/api/drive/items/doc"), 2);
   EXPECT_EQ(requests("DELETE", "/api/drive/items/folder"), 1);
   EXPECT_FALSE(childNamed(folderOfMatter("Correspondence"), "Old"));

@@ -64,7 +64,8 @@ class DomainFileSystem {
   FsResult<std::vector<DirectoryEntry>> list(Inode inode);
   // A listing held for an open directory, so that one read in parts stays
   // consistent; what is still held when the mount ends goes with it.
-  FsResult<uint64_t> openListing(Inode inode);
+  // `reader` is the thread that opened it: a recursive delete walks what it holds open.
+  FsResult<uint64_t> openListing(Inode inode, pid_t reader);
   std::shared_ptr<const std::vector<DirectoryEntry>> listing(uint64_t handle);
   // Reads the open directory afresh: a reader that starts over (rewinddir)
   // sees what changed since it opened it.
@@ -82,7 +83,8 @@ class DomainFileSystem {
   void release(uint64_t handle);
 
   FsResult<Entry> makeDirectory(Inode parent, const std::string& name);
-  FsResult<void> remove(Inode parent, const std::string& name, bool directory);
+  // `caller` is the thread that asked (see goesWithContents).
+  FsResult<void> remove(Inode parent, const std::string& name, bool directory, pid_t caller);
   FsResult<void> rename(Inode parent, const std::string& name, Inode newParent, const std::string& newName,
                         bool noReplace);
   FsResult<std::string> extendedAttribute(Inode inode, const std::string& name);
@@ -134,7 +136,17 @@ class DomainFileSystem {
   void keepLocal(LocalStore::Entry& entry, const Error& error, const char* what);
 
   // Renames and deletions (domain_file_system_changes.cpp).
-  FsResult<void> removeNode(Inode parent, const std::string& name, bool directory);
+  FsResult<void> removeNode(Inode parent, const std::string& name, bool directory, pid_t caller);
+  // The nearest container at or above `node` that the service lets the
+  // partner delete. Caller holds mutex_.
+  Node* deletableContainer(Node& node);
+  // Whether `reader` holds the directory open. Caller holds mutex_.
+  bool walks(pid_t reader, Inode directory) const;
+  // A recursive delete (rm -r) removes each item before its container. What
+  // cannot go on its own but goes with a deletable container the walker also
+  // holds open (a version of a document) is held: it leaves the listing, and
+  // the container's removal deletes it at the service. Caller holds mutex_.
+  bool holdForContainer(Node& node, Node& parent, pid_t caller);
   // Whether removing the container takes its contents with it: each item in it
   // is the service's, none can be deleted on its own and nothing below holds
   // unsent bytes (a document with its versions). Caller holds mutex_.
@@ -173,6 +185,9 @@ class DomainFileSystem {
   std::map<uint64_t, std::shared_ptr<OpenFile>> open_;
   std::map<uint64_t, std::shared_ptr<const std::vector<DirectoryEntry>>> listings_;
   std::set<uint64_t> listingsRead_;
+  std::map<uint64_t, std::pair<Inode, pid_t>> listingReaders_;
+  // Directories whose items a walker removed while they wait for their container's removal.
+  std::map<pid_t, std::set<Inode>> held_;
   uint64_t nextHandle_ = 0;
   InvalidationSink invalidationSink_;
   // Notified whenever a send ends.

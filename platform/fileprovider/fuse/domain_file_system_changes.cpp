@@ -86,7 +86,31 @@ bool DomainFileSystem::goesWithContents(const Node& container) {
   return true;
 }
 
-FsResult<void> DomainFileSystem::removeNode(Inode parent, const std::string& name, bool directory) {
+Node* DomainFileSystem::deletableContainer(Node& node) {
+  for (Node* at = &node; at; at = at->inode == rootInode || at->parent == 0 ? nullptr : tree_.find(at->parent)) {
+    if (at->directory && at->item && deletable(*at->item)) return at;
+  }
+  return nullptr;
+}
+
+bool DomainFileSystem::holdForContainer(Node& node, Node& parent, pid_t caller) {
+  Node* container = deletableContainer(parent);
+  if (!container || caller <= 0 || !walks(caller, parent.inode) || !walks(caller, container->inode) ||
+      holdsLocalBytes(node)) {
+    if (container)
+      log_.notice("%{public}s is not deleted on its own; removing %{public}s deletes it with the rest",
+                  {node.name, container->name});
+    return false;
+  }
+  log_.notice("%{public}s goes when %{public}s is removed", {node.name, container->name});
+  std::vector<Invalidation> ignored;  // the kernel dropped the entry itself
+  tree_.removeFrom(node, parent, ignored);
+  tree_.collect(node);
+  held_[caller].insert(parent.inode);
+  return true;
+}
+
+FsResult<void> DomainFileSystem::removeNode(Inode parent, const std::string& name, bool directory, pid_t caller) {
   Inode inode = 0;
   {
     std::lock_guard lock(mutex_);
@@ -113,9 +137,7 @@ FsResult<void> DomainFileSystem::removeNode(Inode parent, const std::string& nam
     }
     if (!deletable(*node->item)) {
       Node* container = tree_.find(parent);
-      if (container && container->item && deletable(*container->item))
-        log_.notice("%{public}s is not deleted on its own; removing %{public}s deletes it with the rest",
-                    {name, container->name});
+      if (container && holdForContainer(*node, *container, caller)) return {};
       return std::unexpected(EPERM);
     }
     // A container whose items cannot go on their own goes with them, as the service deletes it.
@@ -144,9 +166,9 @@ FsResult<void> DomainFileSystem::removeNode(Inode parent, const std::string& nam
   return {};
 }
 
-FsResult<void> DomainFileSystem::remove(Inode parent, const std::string& name, bool directory) {
+FsResult<void> DomainFileSystem::remove(Inode parent, const std::string& name, bool directory, pid_t caller) {
   if (auto listed = ensureListed(parent); !listed) return std::unexpected(listed.error());
-  return removeNode(parent, name, directory);
+  return removeNode(parent, name, directory, caller);
 }
 
 void DomainFileSystem::awaitSettledSend(Inode parent, const std::string& name) {
@@ -256,7 +278,7 @@ FsResult<void> DomainFileSystem::rename(Inode parent, const std::string& name, I
   }
   // What the name pointed to goes first, as rename(2) replaces it.
   if (replaces) {
-    if (auto removed = removeNode(newParent, newName, targetIsDirectory); !removed) return removed;
+    if (auto removed = removeNode(newParent, newName, targetIsDirectory, 0); !removed) return removed;
   }
 
   ItemPtr request;

@@ -1,5 +1,6 @@
 // The tree as the kernel walks it: listings read from the extension and
 // kept, lookups, and what the working set reports.
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/fileprovider/fuse/domain_file_system.h"
@@ -91,13 +92,18 @@ FsResult<std::vector<DomainFileSystem::DirectoryEntry>> DomainFileSystem::list(I
   return entries;
 }
 
-FsResult<uint64_t> DomainFileSystem::openListing(Inode inode) {
+FsResult<uint64_t> DomainFileSystem::openListing(Inode inode, pid_t reader) {
   auto entries = list(inode);
   if (!entries) return std::unexpected(entries.error());
   std::lock_guard lock(mutex_);
   const uint64_t id = ++nextHandle_;
   listings_.emplace(id, std::make_shared<const std::vector<DirectoryEntry>>(std::move(*entries)));
+  listingReaders_.emplace(id, std::pair{inode, reader});
   return id;
+}
+
+bool DomainFileSystem::walks(pid_t reader, Inode directory) const {
+  return std::ranges::any_of(listingReaders_, [&](const auto& open) { return open.second == std::pair{directory, reader}; });
 }
 
 std::shared_ptr<const std::vector<DomainFileSystem::DirectoryEntry>> DomainFileSystem::listing(uint64_t handle) {
@@ -123,6 +129,15 @@ void DomainFileSystem::closeListing(uint64_t handle) {
   std::lock_guard lock(mutex_);
   listings_.erase(handle);
   listingsRead_.erase(handle);
+  auto reader = listingReaders_.find(handle);
+  if (reader == listingReaders_.end()) return;
+  const auto [inode, pid] = reader->second;
+  listingReaders_.erase(reader);
+  // The walker let go without removing the container: what it held shows again.
+  auto held = held_.find(pid);
+  if (held == held_.end() || walks(pid, inode) || !held->second.erase(inode)) return;
+  if (held->second.empty()) held_.erase(held);
+  if (Node* node = tree_.find(inode)) relistContainer(node->identifier);
 }
 
 void DomainFileSystem::relistContainer(const std::optional<ItemIdentifier>& container) {

@@ -84,7 +84,7 @@ void setattr(fuse_req_t req, fuse_ino_t inode, struct stat* attributes, int toSe
 
 void opendir(fuse_req_t req, fuse_ino_t inode, fuse_file_info* file) {
   auto& fs = fileSystem(req);
-  auto handle = fs.openListing(inode);
+  auto handle = fs.openListing(inode, fuse_req_ctx(req)->pid);
   if (!handle) {
     fuse_reply_err(req, handle.error());
     return;
@@ -202,12 +202,12 @@ void mkdir(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t) {
 }
 
 void unlink(fuse_req_t req, fuse_ino_t parent, const char* name) {
-  auto removed = fileSystem(req).remove(parent, name, false);
+  auto removed = fileSystem(req).remove(parent, name, false, fuse_req_ctx(req)->pid);
   fuse_reply_err(req, removed ? 0 : removed.error());
 }
 
 void rmdir(fuse_req_t req, fuse_ino_t parent, const char* name) {
-  auto removed = fileSystem(req).remove(parent, name, true);
+  auto removed = fileSystem(req).remove(parent, name, true, fuse_req_ctx(req)->pid);
   fuse_reply_err(req, removed ? 0 : removed.error());
 }
 

@@ -1,6 +1,7 @@
 // How desktop programs save, seen through a real mount of an in-memory drive:
 // scratch files, writes that end in a rename, opens that write nothing, and
 // deleting containers whose items cannot go on their own.
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include "platform/fileprovider/fuse/tests/mount_fixture.h"
@@ -131,6 +132,38 @@ TEST_F(DomainMountTest, AContainerWhoseItemsCannotGoAloneIsDeletedWithThem) {
   EXPECT_EQ(deleted[0].identifier, document);
   EXPECT_FALSE(fs::exists(at("Brief.docx")));
   EXPECT_EQ(namesIn(at("")), (std::set<std::string>{"Memo.docx", "Notes"}));
+}
+
+TEST_F(DomainMountTest, ARecursiveDeleteTakesTheItemsWithTheirContainerOrGivesThemBack) {
+  auto document = extension_->addFolder(rootContainerItemIdentifier, "Brief.docx");
+  extension_->addFile(document, "Brief (v1).docx", "one", {}, allowsReading | allowsWriting);
+  extension_->addFile(document, "Brief (v2).docx", "two", {}, allowsReading | allowsWriting);
+  auto memo = extension_->addFolder(rootContainerItemIdentifier, "Memo.docx");
+  extension_->addFile(memo, "Memo (v1).docx", "m", {}, allowsReading | allowsWriting);
+  mountDrive();
+
+  // As rm -r walks: the folder open, each item removed, then the folder.
+  DIR* walk = ::opendir(at("Brief.docx").c_str());
+  ASSERT_NE(walk, nullptr);
+  while (::readdir(walk)) {
+  }
+  EXPECT_EQ(::unlink(at("Brief.docx/Brief (v1).docx").c_str()), 0) << std::strerror(errno);
+  EXPECT_EQ(::unlink(at("Brief.docx/Brief (v2).docx").c_str()), 0) << std::strerror(errno);
+  EXPECT_TRUE(namesIn(at("Brief.docx")).empty());
+  EXPECT_TRUE(extension_->deleted().empty());
+  EXPECT_EQ(::rmdir(at("Brief.docx").c_str()), 0) << std::strerror(errno);
+  ::closedir(walk);
+  ASSERT_EQ(extension_->deleted().size(), 1u);
+  EXPECT_EQ(extension_->deleted()[0].identifier, document);
+
+  // A walk that stops short of the container gives back what it removed.
+  walk = ::opendir(at("Memo.docx").c_str());
+  ASSERT_NE(walk, nullptr);
+  EXPECT_EQ(::unlink(at("Memo.docx/Memo (v1).docx").c_str()), 0) << std::strerror(errno);
+  ::closedir(walk);
+  EXPECT_TRUE(eventually([&] { return namesIn(at("Memo.docx")).contains("Memo (v1).docx"); }));
+  EXPECT_EQ(readFile(at("Memo.docx/Memo (v1).docx")), "m");
+  EXPECT_EQ(extension_->deleted().size(), 1u);
 }
 
 TEST_F(DomainMountTest, AnItemListedInTwoContainersShowsInEach) {
