@@ -233,6 +233,26 @@ bool InMemoryExtension::waitUntil(const std::function<bool(const InMemoryExtensi
   return true;
 }
 
+void InMemoryExtension::fileNewFilesInFolders(bool on) {
+  std::lock_guard lock(mutex_);
+  filesInFolders_ = on;
+}
+
+void InMemoryExtension::holdCreateAnswers() {
+  std::lock_guard lock(mutex_);
+  holdingAnswers_ = true;
+}
+
+void InMemoryExtension::releaseCreateAnswers() {
+  std::vector<std::function<void()>> answers;
+  {
+    std::lock_guard lock(mutex_);
+    holdingAnswers_ = false;
+    answers.swap(heldAnswers_);
+  }
+  for (auto& answer : answers) later(std::move(answer));
+}
+
 void InMemoryExtension::listAlsoIn(const ItemIdentifier& container, const ItemIdentifier& identifier) {
   std::lock_guard lock(mutex_);
   if (auto found = records_.find(identifier); found != records_.end()) found->second.alsoListedIn.insert(container);
@@ -306,12 +326,22 @@ ProgressPtr InMemoryExtension::createItem(ItemPtr itemTemplate, uint32_t,
       changed_.notify_all();
       return completion(nullptr, 0, false, *refusal);
     }
-    record.identifier = insert(Record{.parent = record.parent, .name = record.filename, .folder = folder,
-                                      .bytes = bytes.value_or("")});
-    ItemPtr made = item(record.identifier);
+    bool inFolder = false;
     {
       std::lock_guard lock(mutex_);
-      created_.push_back(record);
+      inFolder = filesInFolders_ && !folder;
+    }
+    ItemIdentifier parent = record.parent;
+    if (inFolder) parent = insert(Record{.parent = record.parent, .name = record.filename, .folder = true});
+    record.identifier =
+        insert(Record{.parent = parent, .name = record.filename, .folder = folder, .bytes = bytes.value_or("")});
+    ItemPtr made = item(record.identifier);
+    std::lock_guard lock(mutex_);
+    created_.push_back(record);
+    changed_.notify_all();
+    if (holdingAnswers_) {
+      heldAnswers_.push_back([made, completion] { completion(made, 0, false, std::nullopt); });
+      return;
     }
     completion(made, 0, false, std::nullopt);
   });

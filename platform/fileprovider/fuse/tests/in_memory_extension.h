@@ -64,6 +64,12 @@ class InMemoryExtension final : public ReplicatedExtension {
   void failAll(Operation operation, std::optional<Error> error);
   // New items in that container are refused with `error`.
   void refuseCreatesIn(const ItemIdentifier& parent, Error error);
+  // A new file becomes a folder of that name holding the file, and the
+  // answer is the file inside (as a service that keeps versions answers).
+  void fileNewFilesInFolders(bool on);
+  // Creations happen, but their answers wait for releaseCreateAnswers().
+  void holdCreateAnswers();
+  void releaseCreateAnswers();
 
   size_t pagesListed(const ItemIdentifier& container) const;
   size_t fetches(const ItemIdentifier& identifier) const;
@@ -122,6 +128,9 @@ class InMemoryExtension final : public ReplicatedExtension {
   int nextIdentifier_ = 0;
   std::map<Operation, Error> failures_;
   std::map<ItemIdentifier, Error> refusals_;
+  bool filesInFolders_ = false;
+  bool holdingAnswers_ = false;
+  std::vector<std::function<void()>> heldAnswers_;
   std::map<ItemIdentifier, size_t> pagesListed_;
   std::map<ItemIdentifier, size_t> fetches_;
   std::vector<Created> created_;

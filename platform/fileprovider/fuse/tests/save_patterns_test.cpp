@@ -166,6 +166,32 @@ TEST_F(DomainMountTest, ARecursiveDeleteTakesTheItemsWithTheirContainerOrGivesTh
   EXPECT_EQ(extension_->deleted().size(), 1u);
 }
 
+TEST_F(DomainMountTest, ANewFileShowsAsWhatTheServiceMadeOfItWhateverArrivesFirst) {
+  for (const bool changesFirst : {true, false}) {
+    SCOPED_TRACE(changesFirst ? "change batch first" : "creation's answer first");
+    TearDown();
+    SetUp();
+    auto folder = extension_->addFolder(rootContainerItemIdentifier, "Matter");
+    extension_->fileNewFilesInFolders(true);
+    extension_->holdCreateAnswers();
+    mountDrive();
+
+    writeFile(at("Matter/brief.txt"), "brief");
+    ASSERT_TRUE(extension_->waitUntil([](auto& e) { return e.created().size() == 1; }));
+    auto document = extension_->find(folder, "brief.txt");
+    ASSERT_TRUE(document);
+    if (changesFirst) mount_->applyChanges({extension_->item(*document)}, {});
+    extension_->releaseCreateAnswers();
+    if (!changesFirst) {
+      ASSERT_TRUE(eventually([&] { return logged("created brief.txt"); }));
+      mount_->applyChanges({extension_->item(*document)}, {});
+    }
+    EXPECT_TRUE(eventually([&] { return fs::is_directory(at("Matter/brief.txt")); }));
+    EXPECT_EQ(namesIn(at("Matter")), (std::set<std::string>{"brief.txt"}));
+    EXPECT_EQ(readFile(at("Matter/brief.txt/brief.txt")), "brief");
+  }
+}
+
 TEST_F(DomainMountTest, AnItemListedInTwoContainersShowsInEach) {
   auto mine = extension_->addFolder(rootContainerItemIdentifier, "My matters");
   auto all = extension_->addFolder(rootContainerItemIdentifier, "All matters");
