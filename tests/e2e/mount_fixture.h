@@ -86,31 +86,21 @@ class DriveMountEndToEnd : public ::testing::Test {
     return folder ? (*folder)["identifier"].get<std::string>() : std::string();
   }
 
-  // Authorised API requests of that method whose target holds `containing`,
-  // from the service's request log.
-  int requests(const std::string& method, const std::string& containing) const {
+  // Authorised API requests of that method whose target holds `containing`
+  // (or, with `exact`, is it), from the service's request log.
+  int requests(const std::string& method, const std::string& containing, bool exact = false) const {
     auto log = json::parse(service.admin("GET", "/admin/requests").body, nullptr, false);
     int count = 0;
     if (!log.is_object()) return 0;
     for (const auto& request : log["requests"]) {
+      const std::string target = request.value("target", "");
       if (request.value("authorization", false) && request.value("method", "") == method &&
-          request.value("target", "").find(containing) != std::string::npos)
+          (exact ? target == containing : target.find(containing) != std::string::npos))
         ++count;
     }
     return count;
   }
-  // Those whose target is exactly `target`.
-  int requestsTo(const std::string& method, const std::string& target) const {
-    auto log = json::parse(service.admin("GET", "/admin/requests").body, nullptr, false);
-    int count = 0;
-    if (!log.is_object()) return 0;
-    for (const auto& request : log["requests"]) {
-      if (request.value("authorization", false) && request.value("method", "") == method &&
-          request.value("target", "") == target)
-        ++count;
-    }
-    return count;
-  }
+  int requestsTo(const std::string& method, const std::string& target) const { return requests(method, target, true); }
   void clearRequests() const { service.admin("DELETE", "/admin/requests"); }
 
   // The bytes the service keeps for a version or draft, downloaded as any client does.

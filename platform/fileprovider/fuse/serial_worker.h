@@ -1,10 +1,10 @@
 #pragma once
 
-#include <condition_variable>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <thread>
+
+#include "platform/xpc/serial_queue.h"
 
 namespace ostrel::fileprovider {
 
@@ -23,12 +23,8 @@ class SerialWorker {
   void stop();
 
  private:
-  void run();
-
-  std::mutex mutex_;
-  std::condition_variable ready_;
-  std::deque<std::function<void()>> jobs_;
-  bool stopping_ = false;
+  xpc::SerialQueue queue_;
+  std::once_flag stopped_;
   std::thread thread_;
 };
 
