@@ -7,6 +7,7 @@
 #include "drive/shared/drive_domain_config.h"
 #include "drive/shared/host_link.h"
 #include "platform/fileprovider/item_identifier.h"
+#include "platform/foundation/date.h"
 
 namespace ostrel::drive::helper {
 
@@ -187,7 +188,8 @@ void Host::receiveToken(const json::Value& message) {
   const auto token = message.find("token");
   const auto expiresAt = message.find("expires_at");
   vendor_->store(token != message.end() && token->is_string() ? token->get<std::string>() : std::string(),
-                 expiresAt != message.end() && expiresAt->is_number() ? expiresAt->get<double>() : 0.0);
+                 expiresAt != message.end() && expiresAt->is_number() ? clampedUnixSeconds(expiresAt->get<double>())
+                                                                      : 0.0);
   vendor_->answerPending();
   push();
   if (vendor_->usable() && !wasUsable) signal();

@@ -1,5 +1,6 @@
 #include "platform/foundation/date.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -9,8 +10,15 @@ namespace ostrel {
 
 using namespace std::chrono;
 
+double clampedUnixSeconds(double seconds) {
+  constexpr double earliest = -62135596800.0;  // 0001-01-01T00:00:00Z
+  constexpr double latest = 253402300799.0;    // 9999-12-31T23:59:59Z
+  if (std::isnan(seconds)) return 0.0;
+  return std::clamp(seconds, earliest, latest);
+}
+
 Date dateFromUnixSeconds(double seconds) {
-  return Date(milliseconds(static_cast<long long>(std::llround(seconds * 1000.0))));
+  return Date(milliseconds(static_cast<long long>(std::llround(clampedUnixSeconds(seconds) * 1000.0))));
 }
 
 double unixSeconds(Date date) {

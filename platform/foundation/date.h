@@ -10,7 +10,10 @@ namespace ostrel {
 // An instant, to the millisecond (the precision of the service's timestamps).
 using Date = std::chrono::sys_time<std::chrono::milliseconds>;
 
-// Seconds since 1 January 1970 UTC, as tokens carry their expiry.
+// Seconds since 1 January 1970 UTC, as tokens carry their expiry. Numbers
+// from outside are brought into years 1 to 9999 first; one that is not a
+// number counts as 1 January 1970 (long past for any expiry).
+double clampedUnixSeconds(double seconds);
 Date dateFromUnixSeconds(double seconds);
 double unixSeconds(Date date);
 

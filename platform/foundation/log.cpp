@@ -61,6 +61,28 @@ std::string formatLogMessage(std::string_view format, const std::vector<LogArg>&
   return out;
 }
 
+std::string escapeControlCharacters(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7f) {
+      out += c;
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+      out += escaped;
+    }
+  }
+  return out;
+}
+
 namespace {
 
 std::string timestamp(std::chrono::system_clock::time_point time) {
@@ -79,8 +101,11 @@ std::string timestamp(std::chrono::system_clock::time_point time) {
 class DefaultSink final : public LogSink {
  public:
   void write(const LogRecord& record) override {
-    std::string line = timestamp(record.time) + " " + record.subsystem + "[" + record.category + "] " +
-                       std::string(logLevelName(record.level)) + ": " + record.message + "\n";
+    // What arguments bring from outside (a service, a peer) cannot start a record of its own.
+    std::string line = escapeControlCharacters(timestamp(record.time) + " " + record.subsystem + "[" +
+                                               record.category + "] " + std::string(logLevelName(record.level)) +
+                                               ": " + record.message) +
+                       "\n";
     std::lock_guard lock(mutex_);
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::ofstream& file = fileFor(record.subsystem);

@@ -29,6 +29,10 @@ class LogSink {
   virtual void write(const LogRecord& record) = 0;
 };
 
+// The text with every control character written as an escape (`\n`, `\r`,
+// `\t`, `\u001b`), so that a record stays one line whatever its arguments hold.
+std::string escapeControlCharacters(std::string_view text);
+
 // Replaces the process's sink; returns the previous one. nullptr restores the
 // default sink (a log file under $OSTREL_HOME/Logs plus standard error).
 std::shared_ptr<LogSink> setLogSink(std::shared_ptr<LogSink> sink);

@@ -167,7 +167,10 @@ std::expected<long, Error> URLSession::Shared::perform(const URLSessionConfigura
     }
   };
   for (const auto& [name, value] : request.headers) {
-    if (name.find_first_of("\r\n:") != std::string::npos || value.find_first_of("\r\n") != std::string::npos) {
+    // A NUL would cut the field short: "Bearer good\0rest" must not go out as "Bearer good".
+    constexpr std::string_view breaksLine("\r\n\0", 3);
+    if (name.find_first_of(breaksLine) != std::string::npos || name.find(':') != std::string::npos ||
+        value.find_first_of(breaksLine) != std::string::npos) {
       return std::unexpected(URLError::make(URLError::badURL, "bad header field " + name));
     }
     if (strcasecmp(name.c_str(), "Content-Type") == 0) hasContentType = true;

@@ -1,7 +1,9 @@
 // The token broker and the host link, over real sockets.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <future>
+#include <limits>
 #include <thread>
 
 #include "drive/extension/tests/extension_fixture.h"
@@ -81,6 +83,25 @@ TEST_F(HostLinkTest, CachedTokenIsUsedWhileMoreThan30SecondsRemain) {
   broker().invalidate();
   EXPECT_EQ(broker().token({}), "fresh");
   EXPECT_EQ(host->tokenRequests(), 2);
+}
+
+TEST_F(HostLinkTest, HostileExpiriesAreBroughtIntoRangeBeforeAnyArithmetic) {
+  struct Case {
+    double expiresAt;
+    bool cachedTokenUsed;
+  };
+  const double inf = std::numeric_limits<double>::infinity();
+  const Case cases[] = {{-1e300, false}, {-1e17, false},  {-1.0, false},   {std::nan(""), false}, {-inf, false},
+                        {1e308, true},   {18446744073709551616.0, true}, {inf, true}};
+  auto host = attachedHost();
+  int asked = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.expiresAt);
+    broker().store("hostile", c.expiresAt);
+    EXPECT_EQ(broker().token({}), c.cachedTokenUsed ? "hostile" : "fresh");
+    if (!c.cachedTokenUsed) ++asked;
+    EXPECT_EQ(host->tokenRequests(), asked);
+  }
 }
 
 TEST_F(HostLinkTest, UnusableAnswersAreNotAuthenticated) {

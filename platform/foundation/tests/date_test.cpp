@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 namespace ostrel {
 namespace {
 
@@ -52,6 +55,21 @@ TEST(DateTest, FormatsWhatItReads) {
   const Date date = utc(2026, 12, 8, 21, 5, 9, 42);
   EXPECT_EQ(formatInternetDateTime(date), "2026-12-08T21:05:09.042Z");
   EXPECT_EQ(parseDate(formatInternetDateTime(date)), date);
+}
+
+TEST(DateTest, NumbersFromOutsideStayWithinYearsOneTo9999) {
+  const Date first = utc(1, 1, 1, 0, 0, 0, 0);
+  const Date last = utc(9999, 12, 31, 23, 59, 59, 0);
+  const double inf = std::numeric_limits<double>::infinity();
+  struct Case {
+    double seconds;
+    Date expected;
+  };
+  for (const auto& c : {Case{-1e300, first}, Case{-1e17, first}, Case{-inf, first}, Case{1e308, last},
+                        Case{18446744073709551616.0, last}, Case{inf, last}, Case{std::nan(""), Date{}},
+                        Case{-1.0, Date(milliseconds(-1000))}}) {
+    EXPECT_EQ(dateFromUnixSeconds(c.seconds), c.expected) << c.seconds;
+  }
 }
 
 TEST(DateTest, UnixSecondsRoundTrip) {

@@ -1,7 +1,9 @@
 #include "platform/foundation/log.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -61,6 +63,50 @@ TEST(LoggerTest, DefaultSinkAppendsToTheLogFileUnderOstrelHome) {
   std::stringstream text;
   text << file.rdbuf();
   EXPECT_NE(text.str().find("local.ostrel.test[unit] error: written 7\n"), std::string::npos) << text.str();
+  std::filesystem::remove_all(home);
+}
+
+TEST(LoggerTest, ArgumentsFromOutsideCannotForgeRecords) {
+  struct Case {
+    std::string argument;
+    std::string written;
+  };
+  const std::vector<Case> cases = {
+      {"doc:1\n2026-01-01T00:00:00.000Z local.ostrel.test[unit] fault: forged",
+       "doc:1\\n2026-01-01T00:00:00.000Z local.ostrel.test[unit] fault: forged"},
+      {"doc:\x1b[31mred\x1b[0m", "doc:\\u001b[31mred\\u001b[0m"},
+      {"a\rb\tc\x01" "d\x7f", "a\\rb\\tc\\u0001d\\u007f"},
+      {"Caf\xc3\xa9 \\n", "Caf\xc3\xa9 \\n"},
+  };
+  auto home = std::filesystem::temp_directory_path() / ("ostrel-log-escape-test-" + std::to_string(getpid()));
+  std::filesystem::remove_all(home);
+  const char* old = std::getenv("OSTREL_HOME");
+  std::string saved = old ? old : "";
+  setenv("OSTREL_HOME", home.c_str(), 1);
+  // Standard error goes to a file for the while.
+  const auto errors = home / "stderr";
+  std::filesystem::create_directories(home);
+  std::fflush(stderr);
+  const int kept = ::dup(STDERR_FILENO);
+  const int redirected = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ::dup2(redirected, STDERR_FILENO);
+  auto previous = setLogSink(nullptr);
+  for (const auto& c : cases) Logger("local.ostrel.escape", "unit").error("item %{public}s", {c.argument});
+  setLogSink(previous);
+  std::fflush(stderr);
+  ::dup2(kept, STDERR_FILENO);
+  ::close(kept);
+  ::close(redirected);
+  if (old) setenv("OSTREL_HOME", saved.c_str(), 1); else unsetenv("OSTREL_HOME");
+
+  for (const auto& file : {home / "Logs" / "local.ostrel.escape.log", errors}) {
+    std::ifstream in(file);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), cases.size()) << file;
+    for (size_t i = 0; i < cases.size(); ++i)
+      EXPECT_TRUE(lines[i].ends_with("local.ostrel.escape[unit] error: item " + cases[i].written)) << lines[i];
+  }
   std::filesystem::remove_all(home);
 }
 

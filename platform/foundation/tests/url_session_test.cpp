@@ -98,6 +98,29 @@ TEST(URLSessionTest, TransportFailuresAreURLErrors) {
   EXPECT_EQ(badHeader.error().domain, URLError::domain);
 }
 
+TEST(URLSessionTest, AHeaderThatWouldBreakOrCutItsLineIsRefusedBeforeAnythingIsSent) {
+  LoopbackHttpServer server;
+  std::atomic<int> received = 0;
+  server.on("GET", "/", [&](const httplib::Request&, httplib::Response& response) {
+    ++received;
+    response.status = 200;
+  });
+  URLSession session;
+  using namespace std::string_literals;
+  for (const auto& token : {"good\0evil"s, "good\revil"s, "good\nevil"s, "good\r\nX-Injected: 1"s, "\0"s}) {
+    auto answer = session.data({server.base() + "/", "GET", {{"Authorization", "Bearer " + token}}, {}, {}}, {});
+    ASSERT_FALSE(answer);
+    EXPECT_EQ(answer.error().domain, URLError::domain);
+  }
+  for (const auto& name : {"X-Evil\0"s, "X-Evil:"s}) {
+    EXPECT_FALSE(session.data({server.base() + "/", "GET", {{name, "1"}}, {}, {}}, {}));
+  }
+  EXPECT_EQ(received, 0);
+  // A plain token still goes out.
+  EXPECT_TRUE(session.data({server.base() + "/", "GET", {{"Authorization", "Bearer good"}}, {}, {}}, {}));
+  EXPECT_EQ(received, 1);
+}
+
 TEST(URLSessionTest, SilentServerTimesOut) {
   LoopbackHttpServer server;
   server.on("GET", "/slow", [](const httplib::Request&, httplib::Response& response) {

@@ -1,5 +1,7 @@
 #include "platform/fileprovider/fuse/tests/mount_fixture.h"
 
+#include <limits>
+
 namespace ostrel::fileprovider {
 namespace {
 
@@ -368,6 +370,26 @@ TEST_F(DomainMountTest, ForgottenOrSignalledContainersAreListedAfresh) {
   mount_->containerSignalled(folder);
   EXPECT_EQ(namesIn(at("Box")), (std::set<std::string>{"first.txt", "second.txt", "third.txt"}));
   EXPECT_EQ(extension_->pagesListed(folder), 3u);
+}
+
+TEST_F(DomainMountTest, SizesNoFileCanHaveAreShownWithoutOverflow) {
+  struct Case {
+    int64_t claimed;
+    off_t shown;
+  };
+  const Case cases[] = {{-1, 0}, {-5, 0}, {std::numeric_limits<int64_t>::max(), std::numeric_limits<off_t>::max()}};
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    auto file = extension_->addFile(rootContainerItemIdentifier, "f" + std::to_string(i), "bytes");
+    extension_->reportSize(file, cases[i].claimed);
+  }
+  mountDrive();
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(cases[i].claimed);
+    struct stat attributes {};
+    ASSERT_EQ(::stat(at("f" + std::to_string(i)).c_str(), &attributes), 0) << std::strerror(errno);
+    EXPECT_EQ(attributes.st_size, cases[i].shown);
+    EXPECT_GE(attributes.st_blocks, 0);
+  }
 }
 
 }  // namespace

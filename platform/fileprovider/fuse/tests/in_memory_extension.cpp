@@ -101,7 +101,7 @@ ItemPtr InMemoryExtension::snapshot(const Record& record) const {
                             : UTType::forFilenameExtension(pathExtension(record.name)).value_or(UTType::data);
   item.itemCapabilities = record.capabilities;
   item.version = ItemVersion{"c" + std::to_string(record.contentVersion), "m" + std::to_string(record.metadataVersion)};
-  if (!record.folder) item.size = static_cast<int64_t>(record.bytes.size());
+  if (!record.folder) item.size = record.reportedSize.value_or(static_cast<int64_t>(record.bytes.size()));
   item.modified = Date(std::chrono::milliseconds(1'700'000'000'000LL + record.contentVersion * 60'000LL));
   item.attributes = record.attributes;
   return std::make_shared<ItemSnapshot>(std::move(item));
@@ -231,6 +231,11 @@ bool InMemoryExtension::waitUntil(const std::function<bool(const InMemoryExtensi
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return true;
+}
+
+void InMemoryExtension::reportSize(const ItemIdentifier& identifier, int64_t size) {
+  std::lock_guard lock(mutex_);
+  if (auto found = records_.find(identifier); found != records_.end()) found->second.reportedSize = size;
 }
 
 void InMemoryExtension::fileNewFilesInFolders(bool on) {

@@ -53,6 +53,8 @@ class InMemoryExtension final : public ReplicatedExtension {
   ItemPtr replaceBytes(const ItemIdentifier& identifier, const std::string& bytes);
   ItemPtr moveBehind(const ItemIdentifier& identifier, const ItemIdentifier& parent, const std::string& name);
   void removeBehind(const ItemIdentifier& identifier);
+  // The item claims that size, as a buggy service may.
+  void reportSize(const ItemIdentifier& identifier, int64_t size);
   // `container` lists the item too, as a list of shortcuts does.
   void listAlsoIn(const ItemIdentifier& container, const ItemIdentifier& identifier);
   ItemPtr item(const ItemIdentifier& identifier) const;
@@ -108,6 +110,8 @@ class InMemoryExtension final : public ReplicatedExtension {
     int metadataVersion = 1;
     uint32_t capabilities = allCapabilities;
     ExtendedAttributes attributes;
+    // What the item says its size is, whatever its bytes.
+    std::optional<int64_t> reportedSize;
     // Containers besides the parent that list the item.
     std::set<ItemIdentifier> alsoListedIn;
   };
