@@ -70,7 +70,13 @@ class DaemonTest : public ::testing::Test {
   }
   void TearDown() override {
     daemon_.reset();
-    std::filesystem::remove_all(home_);
+    // A domain a connection still holds stops (and logs under the home) a moment later.
+    std::error_code error;
+    for (int i = 0; i < 100; ++i) {
+      std::filesystem::remove_all(home_, error);
+      if (!error) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     unsetenv("OSTREL_HOME");
     unsetenv("OSTREL_XPC_DIR");
   }
