@@ -153,22 +153,27 @@ TEST_F(DesktopPrograms, LibreOfficeSavesADraftThatShowsInTheOpenDraftsFolder) {
   ASSERT_NE(open, nullptr);
   clearRequests();
 
+  // Ctrl+S twice: the second save must not find the file changed by someone else.
   auto ran = run("/usr/bin/python3", {OSTREL_E2E_DIR "/libreoffice_save.py",
                                       (documentDir / newest["filename"].get<std::string>()).string(),
-                                      "Scope confirmed by the partner."},
+                                      "Scope confirmed by the partner.", "2"},
                  90s);
   ASSERT_EQ(ran.status, 0) << ran.errors;
 
+  // Each save is a draft against the version; a save the next one replaced
+  // before it went out is not sent on its own.
   std::vector<json> drafts;
   EXPECT_TRUE(eventually([&] {
     drafts = children((*draftsItem)["identifier"]);
-    return drafts.size() == 2;
+    return drafts.size() > draftsBefore.size() && requests("PUT", "/draft") == uploadSlots();
   }));
-  ASSERT_EQ(drafts.size(), 2u);
+  ASSERT_GT(drafts.size(), draftsBefore.size());
+  const int saves = requests("PUT", "/draft");
+  EXPECT_TRUE(saves == 1 || saves == 2) << saves;
+  EXPECT_EQ(drafts.size(), draftsBefore.size() + saves);
   const json& saved = drafts[0];  // newest first
   EXPECT_TRUE(saved["content_version"].get<std::string>().starts_with(baseUuid)) << saved;
-  EXPECT_EQ(requests("PUT", "/draft"), 1);
-  EXPECT_EQ(uploadSlots(), 1);  // no lock or temporary file went out
+  EXPECT_EQ(uploadSlots(), saves);  // no lock or temporary file went out
   EXPECT_EQ(creates(), 0);
   // The mount lists it in the folder that was open all along, without a signal.
   EXPECT_TRUE(eventually([&] { return namesIn(draftsDir).contains(saved["filename"].get<std::string>()); }, 3s));
