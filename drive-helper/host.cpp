@@ -188,7 +188,7 @@ void Host::receiveToken(const json::Value& message) {
   const auto token = message.find("token");
   const auto expiresAt = message.find("expires_at");
   vendor_->store(token != message.end() && token->is_string() ? token->get<std::string>() : std::string(),
-                 expiresAt != message.end() && expiresAt->is_number() ? clampedUnixSeconds(expiresAt->get<double>())
+                 expiresAt != message.end() && expiresAt->is_number() ? plausibleExpiry(expiresAt->get<double>())
                                                                       : 0.0);
   vendor_->answerPending();
   push();

@@ -93,7 +93,7 @@ void TokenBroker::store(const std::string& token, double expiresAt) {
     if (token.empty()) {
       cached_.reset();
     } else {
-      cached_ = Cached{token, dateFromUnixSeconds(expiresAt)};
+      cached_ = Cached{token, dateFromUnixSeconds(plausibleExpiry(expiresAt))};
     }
   }
   driveLog().notice("token %{public}s by host", {token.empty() ? "cleared" : "updated"});
@@ -121,7 +121,7 @@ std::expected<std::string, Error> TokenBroker::token(std::stop_token stop) {
   auto answer = askHost(std::move(connection), std::move(stop));
   if (!answer) return std::unexpected(answer.error());
   store(answer->first, answer->second);
-  const Cached fresh{answer->first, dateFromUnixSeconds(answer->second)};
+  const Cached fresh{answer->first, dateFromUnixSeconds(plausibleExpiry(answer->second))};
   if (fresh.token.empty() || !usable(fresh)) return std::unexpected(notAuthenticated());
   return fresh.token;
 }

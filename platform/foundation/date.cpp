@@ -10,15 +10,21 @@ namespace ostrel {
 
 using namespace std::chrono;
 
-double clampedUnixSeconds(double seconds) {
-  constexpr double earliest = -62135596800.0;  // 0001-01-01T00:00:00Z
-  constexpr double latest = 253402300799.0;    // 9999-12-31T23:59:59Z
-  if (std::isnan(seconds)) return 0.0;
-  return std::clamp(seconds, earliest, latest);
-}
+namespace {
+
+constexpr double earliestSeconds = -62135596800.0;  // 0001-01-01T00:00:00Z
+constexpr double latestSeconds = 253402300799.0;    // 9999-12-31T23:59:59Z
+
+}  // namespace
 
 Date dateFromUnixSeconds(double seconds) {
-  return Date(milliseconds(static_cast<long long>(std::llround(clampedUnixSeconds(seconds) * 1000.0))));
+  const double clamped = std::isnan(seconds) ? 0.0 : std::clamp(seconds, earliestSeconds, latestSeconds);
+  return Date(milliseconds(static_cast<long long>(std::llround(clamped * 1000.0))));
+}
+
+double plausibleExpiry(double seconds) {
+  if (!std::isfinite(seconds) || seconds > latestSeconds) return 0.0;
+  return std::max(seconds, earliestSeconds);
 }
 
 double unixSeconds(Date date) {

@@ -63,12 +63,16 @@ TEST(DateTest, NumbersFromOutsideStayWithinYearsOneTo9999) {
   const double inf = std::numeric_limits<double>::infinity();
   struct Case {
     double seconds;
-    Date expected;
+    Date date;
+    double expiry;
   };
-  for (const auto& c : {Case{-1e300, first}, Case{-1e17, first}, Case{-inf, first}, Case{1e308, last},
-                        Case{18446744073709551616.0, last}, Case{inf, last}, Case{std::nan(""), Date{}},
-                        Case{-1.0, Date(milliseconds(-1000))}}) {
-    EXPECT_EQ(dateFromUnixSeconds(c.seconds), c.expected) << c.seconds;
+  for (const auto& c : {Case{-1e300, first, -62135596800.0}, Case{-1e17, first, -62135596800.0},
+                        Case{-inf, first, 0}, Case{1e308, last, 0}, Case{18446744073709551616.0, last, 0},
+                        Case{inf, last, 0}, Case{std::nan(""), Date{}, 0},
+                        Case{-1.0, Date(milliseconds(-1000)), -1.0},
+                        Case{1700000000.0, Date(milliseconds(1700000000000)), 1700000000.0}}) {
+    EXPECT_EQ(dateFromUnixSeconds(c.seconds), c.date) << c.seconds;
+    EXPECT_EQ(plausibleExpiry(c.seconds), c.expiry) << c.seconds;
   }
 }
 
