@@ -41,8 +41,10 @@ std::expected<UniqueFd, Error> lockRegistry(const std::filesystem::path& directo
 std::expected<std::vector<Domain>, Error> readDomains(const std::filesystem::path& file) {
   std::error_code ec;
   if (!std::filesystem::exists(file, ec) && !ec) return std::vector<Domain>{};
+  errno = 0;
   std::ifstream in(file, std::ios::binary);
-  if (!in) return std::unexpected(registryError("read " + file.string(), ec ? ec.value() : EIO));
+  // What the open failed on (permission denied, a loop of links), not a generic I/O error.
+  if (!in) return std::unexpected(registryError("read " + file.string(), ec ? ec.value() : errno ? errno : EIO));
   std::stringstream bytes;
   bytes << in.rdbuf();
   auto json = nlohmann::json::parse(bytes.str(), nullptr, false);

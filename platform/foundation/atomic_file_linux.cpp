@@ -28,8 +28,10 @@ std::expected<void, Error> writeWhole(int fd, std::string_view bytes) {
 }  // namespace
 
 std::expected<void, Error> writeFileAtomically(const std::filesystem::path& file, std::string_view bytes, mode_t mode) {
-  // Same directory, so that the rename never crosses a file system.
-  std::string temporary = file.string() + ".XXXXXX";
+  // Same directory, so that the rename never crosses a file system; a short
+  // name of its own, so that every target whose name fits can be written.
+  const auto directory = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+  std::string temporary = (directory / ".atomic-XXXXXX").string();
   UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
   if (!fd) return std::unexpected(POSIXError::make(errno));
   auto failed = [&](int error) -> std::expected<void, Error> {

@@ -1,5 +1,7 @@
 #include <stdlib.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -9,6 +11,7 @@
 #include "platform/fileprovider/domain_registry.h"
 #include "platform/fileprovider/domain_storage.h"
 #include "platform/fileprovider/manager.h"
+#include "platform/foundation/atomic_file.h"
 
 namespace ostrel::fileprovider {
 namespace {
@@ -81,6 +84,28 @@ TEST_F(RegistryTest, ConcurrentWritersLoseNothing) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(home_ / "FileProvider"),
                           std::filesystem::directory_iterator()),
             2);
+}
+
+TEST_F(RegistryTest, AnUnreadableRegistryIsReportedWithItsCause) {
+  DomainRegistry registry(home_ / "FileProvider");
+  std::filesystem::create_directories(home_ / "FileProvider");
+  // Root reads any file whatever its mode; a loop of links fails for everyone.
+  std::filesystem::create_symlink(registry.file(), registry.file());
+  auto domains = registry.domains();
+  ASSERT_FALSE(domains);
+  EXPECT_EQ(domains.error().code, ELOOP);
+  EXPECT_NE(domains.error().localizedDescription().find(std::strerror(ELOOP)), std::string::npos)
+      << domains.error().localizedDescription();
+}
+
+TEST_F(RegistryTest, AnIdentifierWhoseConfigurationNameFitsCanBeWritten) {
+  // <id>.json is 255 bytes: the longest name a file can have here.
+  const std::string identifier(250, 'd');
+  const auto file = home_ / (identifier + ".json");
+  ASSERT_TRUE(writeFileAtomically(file, "{}")) << file;
+  EXPECT_EQ(read(file), "{}");
+  for (const auto& entry : std::filesystem::directory_iterator(home_))
+    EXPECT_EQ(entry.path().filename(), file.filename()) << "left behind: " << entry.path();
 }
 
 TEST_F(RegistryTest, ADamagedRegistryIsReportedAndNeverOverwritten) {
