@@ -1,4 +1,6 @@
 // The mount changed with plain file operations.
+#include <sys/stat.h>
+
 #include "tests/e2e/mount_fixture.h"
 
 namespace ostrel {
@@ -119,6 +121,31 @@ TEST_F(DriveMountEndToEnd, TheDriveWorksAgainAfterTheDaemonRestarts) {
   ASSERT_TRUE(drive.nextEvent("attached", 20s));
   auto version = matter() / "Matter summary.docx" / "Matter summary (v1).docx";
   EXPECT_TRUE(readFile(version).starts_with("PK"));
+}
+
+bool mounted(const fs::path& path) {
+  struct stat self {}, parent {};
+  return ::stat(path.c_str(), &self) == 0 && ::stat(path.parent_path().c_str(), &parent) == 0 &&
+         self.st_dev != parent.st_dev;
+}
+
+TEST_F(DriveMountEndToEnd, DrivesNamedAlikeEachHaveAMountAndComeAndGoInAnyOrder) {
+  const auto root = drive.mount().parent_path();
+  for (const auto* identifier : {"dup1", "dup2"})
+    ASSERT_EQ(drive.helper({"register", identifier, "Dup Name", service.base()}).status, 0);
+  EXPECT_TRUE(eventually([&] { return mounted(root / "Dup Name") && mounted(root / "Dup Name (2)"); }));
+
+  ASSERT_EQ(drive.helper({"remove", "dup1"}).status, 0);
+  EXPECT_TRUE(eventually([&] { return !mounted(root / "Dup Name") && mounted(root / "Dup Name (2)"); }));
+  ASSERT_EQ(drive.helper({"register", "after", "After Drive", service.base()}).status, 0);
+  EXPECT_TRUE(eventually([&] { return mounted(root / "After Drive"); }));
+  // A name longer than a file name may be is shortened, not refused.
+  ASSERT_EQ(drive.helper({"register", "long", std::string(300, 'L'), service.base()}).status, 0);
+  EXPECT_TRUE(eventually([&] { return mounted(root / std::string(240, 'L')); }));
+
+  EXPECT_EQ(drive.stopDaemon(), 0);
+  for (const auto& name : {"Dup Name (2)", "After Drive", "Demo Drive"}) EXPECT_FALSE(mounted(root / name)) << name;
+  EXPECT_FALSE(mounted(root / std::string(240, 'L')));
 }
 
 }  // namespace

@@ -25,5 +25,47 @@ TEST(MountPointTest, DisplayNamesBecomeOneSafeComponent) {
   }
 }
 
+TEST(MountPointTest, LongNamesAreCutToFitWithRoomForASuffix) {
+  struct Case {
+    std::string displayName;
+    size_t bytes;
+  } cases[] = {
+      {std::string(300, 'a'), 240},
+      // Two-byte characters: a cut at 240 would split none, at 239 one.
+      {[] {
+         std::string name;
+         for (int i = 0; i < 200; ++i) name += "\u00e9";
+         return name;
+       }(),
+       240},
+      {"x" + [] {
+         std::string name;
+         for (int i = 0; i < 200; ++i) name += "\u00e9";
+         return name;
+       }(),
+       239},
+      {std::string(240, 'b'), 240},
+  };
+  for (const auto& c : cases) {
+    auto name = mountPointFor("/mnt", Domain{.identifier = "dom", .displayName = c.displayName}).filename().string();
+    EXPECT_EQ(name.size(), c.bytes) << c.displayName;
+    EXPECT_TRUE(c.displayName.starts_with(name));
+  }
+  auto fallback = mountPointFor("/mnt", Domain{.identifier = std::string(250, 'i'), .displayName = ""});
+  EXPECT_EQ(fallback.filename().string().size(), 240u);
+}
+
+TEST(MountPointTest, DomainsNamedAlikeGetPointsOfTheirOwn) {
+  MountPoints points;
+  const std::filesystem::path wanted = "/mnt/Dup Name";
+  EXPECT_EQ(points.claim(wanted), "/mnt/Dup Name");
+  EXPECT_EQ(points.claim(wanted), "/mnt/Dup Name (2)");
+  EXPECT_EQ(points.claim(wanted), "/mnt/Dup Name (3)");
+  points.release("/mnt/Dup Name");
+  EXPECT_EQ(points.claim(wanted), "/mnt/Dup Name");
+  EXPECT_EQ(points.claim("/mnt/Other"), "/mnt/Other");
+  EXPECT_EQ(points.claim(wanted), "/mnt/Dup Name (4)");
+}
+
 }  // namespace
 }  // namespace ostrel::fileprovider
