@@ -313,6 +313,7 @@ FsResult<void> DomainFileSystem::rename(Inode parent, const std::string& name, I
   if (!node || !to) return {};
   std::vector<Invalidation> ignored;
   superseded_.modified(request->itemIdentifier(), base);
+  superseded_.moved(request->itemIdentifier(), base.metadataVersion);
   node->item = *modified;
   tree_.attach(*node, *to, (*modified)->filename(), ignored);
   if (auto* entry = node->localToken ? local_.find(*node->localToken) : nullptr) {

@@ -1,16 +1,6 @@
 #include "platform/fileprovider/fuse/superseded_versions.h"
 
-#include <tuple>
-
 namespace ostrel::fileprovider {
-
-bool SupersededVersions::Less::operator()(const Record& a, const Record& b) const {
-  auto key = [](const Record& r) {
-    return std::tuple(r.first.rawValue, r.second.has_value(), r.second ? r.second->contentVersion : std::string(),
-                      r.second ? r.second->metadataVersion : std::string());
-  };
-  return key(a) < key(b);
-}
 
 void SupersededVersions::add(Record record) {
   if (!records_.insert(record).second) return;
@@ -22,19 +12,25 @@ void SupersededVersions::add(Record record) {
 }
 
 void SupersededVersions::modified(const ItemIdentifier& identifier, const ItemVersion& before) {
-  add({identifier, before});
+  add({identifier, Kind::modified, before.contentVersion, before.metadataVersion});
+}
+
+void SupersededVersions::moved(const ItemIdentifier& identifier, const std::string& metadataVersionBefore) {
+  add({identifier, Kind::moved, {}, metadataVersionBefore});
 }
 
 void SupersededVersions::deleted(const ItemIdentifier& identifier) {
-  add({identifier, std::nullopt});
+  add({identifier, Kind::deleted, {}, {}});
 }
 
 bool SupersededVersions::isStale(const Item& item) const {
   const ItemIdentifier identifier = item.itemIdentifier();
   // The service never hands out a deleted identifier again.
-  if (records_.contains({identifier, std::nullopt})) return true;
+  if (records_.contains({identifier, Kind::deleted, {}, {}})) return true;
   auto version = item.itemVersion();
-  return version && records_.contains({identifier, *version});
+  if (!version) return false;
+  return records_.contains({identifier, Kind::modified, version->contentVersion, version->metadataVersion}) ||
+         records_.contains({identifier, Kind::moved, {}, version->metadataVersion});
 }
 
 }  // namespace ostrel::fileprovider

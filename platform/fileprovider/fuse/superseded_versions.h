@@ -4,6 +4,7 @@
 #include <deque>
 #include <optional>
 #include <set>
+#include <string>
 #include <utility>
 
 #include "platform/fileprovider/item.h"
@@ -20,19 +21,26 @@ class SupersededVersions {
   explicit SupersededVersions(size_t capacity = 4096) : capacity_(capacity) {}
 
   void modified(const ItemIdentifier& identifier, const ItemVersion& before);
+  // Renamed or moved: every copy with the name and place it had before is
+  // stale, whatever its contents (a folder's change as its children change).
+  void moved(const ItemIdentifier& identifier, const std::string& metadataVersionBefore);
   void deleted(const ItemIdentifier& identifier);
   bool isStale(const Item& item) const;
 
  private:
-  using Record = std::pair<ItemIdentifier, std::optional<ItemVersion>>;  // no version: deleted
-  struct Less {
-    bool operator()(const Record& a, const Record& b) const;
+  enum class Kind { deleted, modified, moved };
+  struct Record {
+    ItemIdentifier identifier;
+    Kind kind = Kind::deleted;
+    std::string contentVersion;
+    std::string metadataVersion;
+    auto operator<=>(const Record&) const = default;
   };
   void add(Record record);
 
   size_t capacity_;
   std::deque<Record> order_;
-  std::set<Record, Less> records_;
+  std::set<Record> records_;
 };
 
 }  // namespace ostrel::fileprovider

@@ -23,6 +23,7 @@ TEST(SupersededVersionsTest, OnlyCopiesTheMountsOwnWritesReplacedAreStale) {
   SupersededVersions superseded;
   superseded.modified({"folder:1"}, {"c1", "m1"});
   superseded.deleted({"folder:2"});
+  superseded.moved({"folder:4"}, "m1");
   struct Case {
     std::string identifier;
     std::optional<ItemVersion> version;
@@ -35,6 +36,9 @@ TEST(SupersededVersionsTest, OnlyCopiesTheMountsOwnWritesReplacedAreStale) {
       {"folder:2", ItemVersion{"c9", "m9"}, true},  // deleted here: every copy is stale
       {"folder:2", std::nullopt, true},
       {"folder:3", ItemVersion{"c1", "m1"}, false},
+      // Renamed here: a copy with the old name is stale even once its children changed.
+      {"folder:4", ItemVersion{"c7", "m1"}, true},
+      {"folder:4", ItemVersion{"c7", "m2"}, false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(superseded.isStale(VersionedItem(c.identifier, c.version)), c.stale)
