@@ -121,14 +121,15 @@ std::optional<nlohmann::json> DriveStack::nextEvent(const std::string& name, std
   return std::nullopt;
 }
 
-int DriveStack::authorizedRequests(const std::string& containing) const {
+int DriveStack::authorizedRequests(const std::string& containing, const std::string& method, bool exact) const {
   auto log = nlohmann::json::parse(service_.admin("GET", "/admin/requests").body, nullptr, false);
   int count = 0;
   if (!log.is_object()) return 0;
   for (const auto& request : log["requests"]) {
-    if (request.value("authorization", false) && request.value("target", "").find(containing) != std::string::npos) {
+    const std::string target = request.value("target", "");
+    if (request.value("authorization", false) && (method.empty() || request.value("method", "") == method) &&
+        (exact ? target == containing : target.find(containing) != std::string::npos))
       ++count;
-    }
   }
   return count;
 }

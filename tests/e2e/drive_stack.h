@@ -51,8 +51,9 @@ class DriveStack {
   std::filesystem::path mount() const { return mountRoot_ / "Demo Drive"; }
   bool waitForMount() const;
 
-  // How many API requests whose target holds `containing` reached the service with a token.
-  int authorizedRequests(const std::string& containing) const;
+  // How many API requests whose target holds `containing` (or, with `exact`,
+  // is it) reached the service with a token; with `method`, of that method alone.
+  int authorizedRequests(const std::string& containing, const std::string& method = {}, bool exact = false) const;
 
   const std::filesystem::path& home() const { return home_; }
   const std::map<std::string, std::string>& environment() const { return environment_; }

@@ -86,21 +86,14 @@ class DriveMountEndToEnd : public ::testing::Test {
     return folder ? (*folder)["identifier"].get<std::string>() : std::string();
   }
 
-  // Authorised API requests of that method whose target holds `containing`
-  // (or, with `exact`, is it), from the service's request log.
-  int requests(const std::string& method, const std::string& containing, bool exact = false) const {
-    auto log = json::parse(service.admin("GET", "/admin/requests").body, nullptr, false);
-    int count = 0;
-    if (!log.is_object()) return 0;
-    for (const auto& request : log["requests"]) {
-      const std::string target = request.value("target", "");
-      if (request.value("authorization", false) && request.value("method", "") == method &&
-          (exact ? target == containing : target.find(containing) != std::string::npos))
-        ++count;
-    }
-    return count;
+  // Authorised API requests of that method whose target holds `containing`,
+  // or is `target`, from the service's request log.
+  int requests(const std::string& method, const std::string& containing) const {
+    return drive.authorizedRequests(containing, method);
   }
-  int requestsTo(const std::string& method, const std::string& target) const { return requests(method, target, true); }
+  int requestsTo(const std::string& method, const std::string& target) const {
+    return drive.authorizedRequests(target, method, true);
+  }
   void clearRequests() const { service.admin("DELETE", "/admin/requests"); }
 
   // The bytes the service keeps for a version or draft, downloaded as any client does.

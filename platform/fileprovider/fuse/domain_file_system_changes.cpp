@@ -68,9 +68,7 @@ void DomainFileSystem::discardNode(Node& node) {
 }
 
 bool DomainFileSystem::holdsLocalBytes(const Node& node) {
-  if (node.localToken) return true;
-  for (auto* entry : local_.all())
-    if (entry->parent == node.identifier) return true;
+  if (node.localToken || local_.holdsAnythingIn(node.identifier)) return true;
   for (const auto& [name, inode] : node.children) {
     const Node* child = tree_.find(inode);
     if (child && child->parent == node.inode && holdsLocalBytes(*child)) return true;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -126,6 +127,10 @@ std::vector<LocalStore::Entry*> LocalStore::createdIn(const ItemIdentifier& pare
   for (auto& [token, entry] : entries_)
     if (entry.kind == Entry::Kind::created && entry.parent == parent) found.push_back(&entry);
   return found;
+}
+
+bool LocalStore::holdsAnythingIn(const ItemIdentifier& parent) const {
+  return std::ranges::any_of(entries_, [&](const auto& stored) { return stored.second.parent == parent; });
 }
 
 std::vector<LocalStore::Entry*> LocalStore::all() {

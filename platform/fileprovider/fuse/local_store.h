@@ -51,6 +51,8 @@ class LocalStore {
   Entry* findByIdentifier(const ItemIdentifier& identifier);
   // Items created locally in that container.
   std::vector<Entry*> createdIn(const ItemIdentifier& parent);
+  // Whether anything kept here (created or edited) belongs in that container.
+  bool holdsAnythingIn(const ItemIdentifier& parent) const;
   std::vector<Entry*> all();
 
   std::filesystem::path bytes(const Entry& entry) const { return directory_ / entry.token; }
