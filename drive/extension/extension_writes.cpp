@@ -82,6 +82,12 @@ ProgressPtr FileProviderExtension::createItem(ItemPtr itemTemplate, uint32_t, st
         if (!isFolder && payload.kind == DriveItemPayload::Kind::container) {
           auto newest = api.newestVersion(payload.identifier, stop);
           if (!newest) return std::unexpected(newest.error());
+          // A document lists its versions first: anything else is not what was created.
+          if (newest->kind != DriveItemPayload::Kind::file || newest->parentIdentifier != payload.identifier) {
+            driveLog().error("create of %{public}s answered with %{public}s, which holds no new version",
+                             {filename, payload.identifier});
+            return std::unexpected(FileProviderError::make(FileProviderError::cannotSynchronize));
+          }
           payload = std::move(*newest);
         }
         progress->setCompletedUnitCount(1);

@@ -10,7 +10,8 @@ xpc::Interface interface() {
                          {signalEnumerator, {2, true}},
                          {reimportItems, {2, true}},
                          {disconnect, {3, true}},
-                         {reconnect, {1, true}}}};
+                         {reconnect, {1, true}},
+                         {unsentEdits, {1, true}}}};
 }
 
 std::string encodeError(const std::optional<Error>& error) {

@@ -25,6 +25,9 @@ inline constexpr const char* reimportItems = "reimportItemsForDomain:below:withR
 inline constexpr const char* disconnect = "disconnectDomain:reason:options:withReply:";
 //   (domain)                           reply (error)
 inline constexpr const char* reconnect = "reconnectDomain:withReply:";
+//   (domain)                           reply (JSON array of {"name","state"}, error)
+// What the domain's mount holds that the service does not have yet, oldest first.
+inline constexpr const char* unsentEdits = "unsentEditsForDomain:withReply:";
 
 xpc::Interface interface();
 

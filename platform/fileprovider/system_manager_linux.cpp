@@ -71,6 +71,18 @@ void SystemManager::requestWithoutResult(const std::string& selector, xpc::Argum
   });
 }
 
+void SystemManager::unsentEdits(std::function<void(std::expected<std::string, Error>)> completion) {
+  request(control::unsentEdits, {domain_.identifier}, [completion = std::move(completion)](auto result) {
+    if (!result) return completion(std::unexpected(result.error()));
+    const std::string* text = result->empty() ? nullptr : std::get_if<std::string>(&result->front());
+    if (!text) {
+      return completion(std::unexpected(
+          FileProviderError::make(FileProviderError::cannotSynchronize, "the file provider daemon answered nonsense")));
+    }
+    completion(*text);
+  });
+}
+
 void SystemManager::signalEnumerator(const ItemIdentifier& container, ErrorHandler completion) {
   requestWithoutResult(control::signalEnumerator, {domain_.identifier, container.rawValue}, std::move(completion));
 }

@@ -20,6 +20,9 @@ class SystemManager final : public Manager {
   void reimportItems(const ItemIdentifier& below, ErrorHandler completion) override;
   void disconnect(const std::string& reason, uint64_t options, ErrorHandler completion) override;
   void reconnect(ErrorHandler completion) override;
+  // What the domain's mount holds that the service does not have yet: the
+  // daemon's JSON array of {"name","state"}, oldest first.
+  void unsentEdits(std::function<void(std::expected<std::string, Error>)> completion);
 
  private:
   // Sends one request; the completion gets the reply's arguments before the

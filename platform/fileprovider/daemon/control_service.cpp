@@ -1,5 +1,7 @@
 #include "platform/fileprovider/daemon/control_service.h"
 
+#include <nlohmann/json.hpp>
+
 #include "platform/fileprovider/control_protocol.h"
 #include "platform/fileprovider/daemon/file_provider_daemon.h"
 
@@ -36,7 +38,8 @@ void ControlService::invoke(const std::string& selector, const xpc::Arguments& a
 
   auto instance = daemon->instance(domain);
   if (!instance) {
-    if (selector == control::serviceEndpoint) return reply({std::string(), control::encodeError(instance.error())});
+    if (selector == control::serviceEndpoint || selector == control::unsentEdits)
+      return reply({std::string(), control::encodeError(instance.error())});
     return answer(instance.error());
   }
   if (selector == control::serviceEndpoint) {
@@ -48,6 +51,10 @@ void ControlService::invoke(const std::string& selector, const xpc::Arguments& a
   } else if (selector == control::signalEnumerator) {
     (*instance)->signalEnumerator(ItemIdentifier{text(arguments, 1)});
     answer(std::nullopt);
+  } else if (selector == control::unsentEdits) {
+    nlohmann::json edits = nlohmann::json::array();
+    for (const auto& edit : (*instance)->unsentEdits()) edits.push_back({{"name", edit.name}, {"state", edit.state}});
+    reply({edits.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), control::encodeError(std::nullopt)});
   } else if (selector == control::reimportItems) {
     (*instance)->reimportItems(ItemIdentifier{text(arguments, 1)});
     answer(std::nullopt);

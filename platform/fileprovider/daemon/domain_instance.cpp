@@ -55,6 +55,10 @@ std::expected<std::unique_ptr<DomainInstance>, Error> DomainInstance::start(cons
                          [mount] {
                            if (mount) mount->forgetBelow(rootContainerItemIdentifier);
                          },
+                     .reachable =
+                         [mount] {
+                           if (mount) mount->serviceReachable();
+                         },
                  });
   daemonLog().notice("domain %{public}s started", {domain.identifier});
   return instance;
@@ -111,6 +115,13 @@ void DomainInstance::signalEnumerator(const ItemIdentifier& container) {
   } else if (mount) {
     mount->containerSignalled(container);
   }
+}
+
+std::vector<DomainMount::UnsentEdit> DomainInstance::unsentEdits() {
+  std::unique_lock lock(mutex_);
+  auto mount = mount_;
+  lock.unlock();
+  return mount ? mount->unsentEdits() : std::vector<DomainMount::UnsentEdit>{};
 }
 
 void DomainInstance::reimportItems(const ItemIdentifier& below) {

@@ -12,13 +12,13 @@
 #include "platform/fileprovider/daemon/working_set_follower.h"
 #include "platform/fileprovider/domain.h"
 #include "platform/fileprovider/domain_storage.h"
+#include "platform/fileprovider/fuse/domain_mount.h"
 #include "platform/fileprovider/manager.h"
 #include "platform/fileprovider/replicated_extension.h"
 #include "platform/xpc/endpoint.h"
 
 namespace ostrel::fileprovider {
 
-class DomainMount;
 
 // One registered domain as the daemon runs it: its extension, its storage,
 // the working-set follower and, with a mount root, its FUSE mount.
@@ -44,6 +44,8 @@ class DomainInstance {
                        std::function<void(std::optional<xpc::ListenerEndpoint>, std::optional<Error>)> completion);
   void signalEnumerator(const ItemIdentifier& container);
   void reimportItems(const ItemIdentifier& below);
+  // What the mount holds that the service does not have yet.
+  std::vector<DomainMount::UnsentEdit> unsentEdits();
 
  private:
   DomainInstance(Domain domain, DomainStorage storage, std::shared_ptr<ReplicatedExtension> extension);

@@ -23,6 +23,8 @@ class ClaimedMount final : public DomainMount {
   }
   void containerSignalled(const ItemIdentifier& container) override { mount_->containerSignalled(container); }
   void forgetBelow(const ItemIdentifier& item) override { mount_->forgetBelow(item); }
+  void serviceReachable() override { mount_->serviceReachable(); }
+  std::vector<UnsentEdit> unsentEdits() override { return mount_->unsentEdits(); }
 
  private:
   std::unique_ptr<DomainMount> mount_;

@@ -1,19 +1,12 @@
 #include "platform/fileprovider/daemon/mount_point.h"
 
+#include "platform/fileprovider/entry_names.h"
+
 namespace ostrel::fileprovider {
 
 namespace {
 
 constexpr size_t longestName = 240;
-
-// The first `limit` bytes or fewer, never ending inside a UTF-8 sequence.
-std::string cutAtCharacter(std::string name, size_t limit) {
-  if (name.size() <= limit) return name;
-  size_t end = limit;
-  while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
-  name.resize(end);
-  return name;
-}
 
 }  // namespace
 

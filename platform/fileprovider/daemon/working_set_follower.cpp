@@ -1,5 +1,6 @@
 #include "platform/fileprovider/daemon/working_set_follower.h"
 
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
@@ -9,6 +10,13 @@ namespace {
 
 // No round waits for the extension longer than this.
 constexpr auto answerTimeout = std::chrono::minutes(5);
+
+// A feed that keeps saying more is coming is asked at once this many times
+// in a round, then at a pace that slows to one batch every 30 s: a service
+// that never ends its batches must not keep the daemon asking flat out.
+constexpr int batchesBeforePacing = 20;
+constexpr auto firstPause = std::chrono::seconds(1);
+constexpr auto longestPause = std::chrono::seconds(30);
 
 // Collects one batch of changes; the follower waits for its finish call.
 class BatchObserver final : public ChangeObserver {
@@ -113,13 +121,24 @@ void WorkingSetFollower::run(std::stop_token stop) {
       // Listings kept from before a late anchor may miss changes made in between.
       if (hadNone && !reset && anchor_ && sink_.forgetAll) sink_.forgetAll();
     }
-    if (anchor_) followChanges(**enumerator, stop);
+    if (anchor_ && followChanges(**enumerator, stop) && sink_.reachable) sink_.reachable();
   }
   (*enumerator)->invalidate();
 }
 
 bool WorkingSetFollower::followChanges(Enumerator& enumerator, std::stop_token stop) {
-  for (bool moreComing = true; moreComing && !stop.stop_requested();) {
+  int batches = 0;
+  std::chrono::seconds pause = firstPause;
+  for (bool moreComing = true; moreComing && !stop.stop_requested(); ++batches) {
+    if (batches >= batchesBeforePacing) {
+      if (batches == batchesBeforePacing)
+        log_.notice("the working set reported more changes %{public}d times in a row; asking at a slower pace",
+                    {batches});
+      std::unique_lock lock(mutex_);
+      wake_.wait_for(lock, stop, pause, [] { return false; });
+      if (stop.stop_requested()) break;
+      pause = std::min(pause * 2, std::chrono::duration_cast<std::chrono::seconds>(longestPause));
+    }
     auto observer = std::make_shared<BatchObserver>();
     enumerator.enumerateChanges(observer, *anchor_);
     auto batch = observer->wait(stop);

@@ -25,6 +25,8 @@ class WorkingSetFollower {
   struct Sink {
     std::function<void(std::vector<ItemPtr> updated, std::vector<ItemIdentifier> deleted)> applyChanges;
     std::function<void()> forgetAll;
+    // A round of changes went through: the service answers.
+    std::function<void()> reachable;
   };
 
   WorkingSetFollower(std::shared_ptr<ReplicatedExtension> extension, Sink sink);

@@ -71,8 +71,20 @@ std::expected<std::filesystem::path, Error> ContentCache::adopt(const ItemIdenti
     // Another volume: copy, then let go of the original.
     error.clear();
     std::filesystem::copy_file(file, target, std::filesystem::copy_options::overwrite_existing, error);
-    if (error) return std::unexpected(fileSystemError(error));
+    if (error) {
+      // Nothing stays behind: neither a part of the copy nor the file handed over.
+      std::error_code ignored;
+      std::filesystem::remove(target, ignored);
+      std::filesystem::remove(file, ignored);
+      return std::unexpected(fileSystemError(error));
+    }
     std::filesystem::remove(file, error);
+  }
+  const uint64_t size = std::filesystem::file_size(target, error);
+  if (error) {
+    std::error_code ignored;
+    std::filesystem::remove(target, ignored);
+    return std::unexpected(fileSystemError(error));
   }
   std::filesystem::path previous;
   {
@@ -80,6 +92,7 @@ std::expected<std::filesystem::path, Error> ContentCache::adopt(const ItemIdenti
     auto& cached = cached_[identifier];
     previous = std::exchange(cached.file, target);
     cached.contentVersion = contentVersion;
+    cached.size = size;
   }
   // Readers that still have the old file open keep reading it.
   if (!previous.empty()) std::filesystem::remove(previous, error);
@@ -97,6 +110,13 @@ void ContentCache::drop(const ItemIdentifier& identifier) {
   }
   std::error_code ignored;
   std::filesystem::remove(file, ignored);
+}
+
+std::optional<uint64_t> ContentCache::sizeOf(const ItemIdentifier& identifier, const std::string& contentVersion) {
+  std::lock_guard lock(mutex_);
+  auto found = cached_.find(identifier);
+  if (found == cached_.end() || found->second.contentVersion != contentVersion) return std::nullopt;
+  return found->second.size;
 }
 
 }  // namespace ostrel::fileprovider

@@ -6,6 +6,7 @@
 #include <future>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/fileprovider/fuse/extension_calls.h"
@@ -32,16 +33,20 @@ class ContentCache {
   // one item share a single fetch.
   std::expected<Entry, Error> obtain(const ItemIdentifier& identifier, const std::string& contentVersion,
                                      const Fetch& fetch);
-  // Takes `file` over (moves it in) as the bytes of that version.
+  // Takes `file` over (moves it in) as the bytes of that version; when that
+  // fails, the file is removed.
   std::expected<std::filesystem::path, Error> adopt(const ItemIdentifier& identifier,
                                                     const std::string& contentVersion,
                                                     const std::filesystem::path& file);
   void drop(const ItemIdentifier& identifier);
+  // How many bytes that version has, when they are here.
+  std::optional<uint64_t> sizeOf(const ItemIdentifier& identifier, const std::string& contentVersion);
 
  private:
   struct Cached {
     std::string contentVersion;
     std::filesystem::path file;
+    uint64_t size = 0;
   };
   using Pending = std::shared_future<std::expected<Entry, Error>>;
 

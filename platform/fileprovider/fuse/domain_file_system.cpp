@@ -44,6 +44,9 @@ class FallbackRoot final : public Item {
 
 std::expected<std::unique_ptr<DomainFileSystem>, Error> DomainFileSystem::create(
     std::shared_ptr<ReplicatedExtension> extension, Domain domain, DomainStorage storage, MountOptions options) {
+  // Downloads and snapshots of sends an earlier run left are nobody's now.
+  std::error_code swept;
+  std::filesystem::remove_all(storage.temporaryDirectory(), swept);
   for (const auto& directory : {storage.temporaryDirectory(), storage.contentsDirectory(), storage.localOnlyDirectory()}) {
     std::error_code error;
     std::filesystem::create_directories(directory, error);
@@ -84,6 +87,8 @@ DomainFileSystem::DomainFileSystem(std::shared_ptr<ReplicatedExtension> extensio
   }
   std::vector<Invalidation> ignored;
   mergeLocal(*tree_.find(rootInode), ignored);
+  sendWaiting();
+  retry_ = std::make_unique<RetryLoop>(options_.firstRetry, options_.longestRetry, [this] { return sendWaiting() > 0; });
 }
 
 void DomainFileSystem::setInvalidationSink(InvalidationSink sink) {
@@ -96,6 +101,7 @@ void DomainFileSystem::notifyKernel(std::vector<Invalidation> invalidations) {
 }
 
 void DomainFileSystem::shutdown() {
+  if (retry_) retry_->stop();
   calls_.shutdown();
   sender_.stop();
 }
@@ -123,7 +129,12 @@ struct stat DomainFileSystem::attributesOf(const Node& node) {
   }
   attributes.st_mode = S_IFREG | (writable ? 0644 : 0444);
   attributes.st_nlink = 1;
-  attributes.st_size = node.item ? std::max<int64_t>(node.item->documentSize().value_or(0), 0) : 0;
+  // Bytes that are here say how many there are; until then the service's
+  // size stands, or 0 when it cannot mean one.
+  if (node.item) {
+    auto here = cache_.sizeOf(node.identifier, contentVersionOf(*node.item));
+    attributes.st_size = here ? static_cast<off_t>(*here) : believableSize(*node.item).value_or(0);
+  }
   if (node.localToken) {
     // The user's bytes are what the file holds until the service has them. An
     // edit keeps the service's time, so that a program that saved it does not
@@ -174,6 +185,17 @@ FsResult<std::vector<std::string>> DomainFileSystem::extendedAttributeNames(Inod
     for (const auto& [name, value] : node->item->extendedAttributes()) names.push_back(xattrPrefix + name);
   }
   return names;
+}
+
+bool DomainFileSystem::answerFits(const Item& answer, const ItemIdentifier& folder, bool directory) {
+  const ItemIdentifier identifier = answer.itemIdentifier();
+  if (isFolderItem(answer) != directory || identifier.rawValue.empty() || identifier == rootContainerItemIdentifier ||
+      identifier == workingSetItemIdentifier || identifier == folder || identifier == answer.parentItemIdentifier() ||
+      LocalStore::isLocalIdentifier(identifier))
+    return false;
+  Node* existing = tree_.find(identifier);
+  Node* container = tree_.find(folder);
+  return !(existing && container && tree_.encloses(*existing, *container));
 }
 
 }  // namespace ostrel::fileprovider

@@ -22,6 +22,7 @@
 #include "platform/fileprovider/fuse/item_tree.h"
 #include "platform/fileprovider/fuse/local_store.h"
 #include "platform/fileprovider/fuse/mount_options.h"
+#include "platform/fileprovider/fuse/retry_loop.h"
 #include "platform/fileprovider/fuse/serial_worker.h"
 #include "platform/fileprovider/fuse/superseded_versions.h"
 #include "platform/fileprovider/replicated_extension.h"
@@ -76,6 +77,9 @@ class DomainFileSystem {
 
   FsResult<uint64_t> open(Inode inode, int flags);
   FsResult<std::pair<Entry, uint64_t>> create(Inode parent, const std::string& name, int flags);
+  // Whether reads of the handle must bypass the kernel's page cache: the
+  // size the kernel was told before the download was not the size of the bytes.
+  bool readsDirectly(uint64_t handle);
   // The descriptor to read from; valid until the handle is released.
   FsResult<int> readDescriptor(uint64_t handle);
   FsResult<size_t> write(uint64_t handle, const char* data, size_t size, off_t offset);
@@ -95,6 +99,19 @@ class DomainFileSystem {
   std::vector<Invalidation> containerSignalled(const ItemIdentifier& container);
   std::vector<Invalidation> forgetBelow(const ItemIdentifier& item);
 
+  // Sends again, in the order they were made, the edits and new files that
+  // wait for the service; one a send is under way for, or a writer holds,
+  // is left alone. Answers how many went. Runs at the start, on a timer and
+  // whenever the service answered again.
+  size_t sendWaiting();
+  struct UnsentEdit {
+    std::string name;
+    // "pending", "awaitingContents", "waiting" or "kept".
+    std::string state;
+  };
+  // What the service does not have yet, oldest first.
+  std::vector<UnsentEdit> unsentEdits();
+
   // Where the kernel is told what it may have cached wrongly. The sink must
   // not wait for the kernel: it is called from request threads.
   void setInvalidationSink(InvalidationSink sink);
@@ -111,6 +128,7 @@ class DomainFileSystem {
     std::optional<std::string> token;
     bool writable = false;
     bool dirty = false;
+    bool direct = false;
   };
 
   DomainFileSystem(std::shared_ptr<ReplicatedExtension> extension, Domain domain, DomainStorage storage,
@@ -122,6 +140,10 @@ class DomainFileSystem {
   Entry entryOf(Node& node);
   FsResult<ContentCache::Entry> contentsOf(Inode inode);
   FsResult<std::string> stageEdit(Inode inode, bool truncate);
+  // Whether the service's answer to a write in `folder` can stand for the
+  // item written: not a root, not the folder or one that holds it, not its
+  // own parent, a folder only for a folder. Caller holds mutex_.
+  bool answerFits(const Item& answer, const ItemIdentifier& folder, bool directory);
   uint64_t addHandle(OpenFile file);
   std::shared_ptr<OpenFile> handle(uint64_t id);
 
@@ -192,8 +214,9 @@ class DomainFileSystem {
   InvalidationSink invalidationSink_;
   // Notified whenever a send ends.
   std::condition_variable sendSettled_;
-  // Last, so that it stops before what its jobs use goes.
+  // Last, so that they stop before what their jobs use goes.
   SerialWorker sender_;
+  std::unique_ptr<RetryLoop> retry_;
 };
 
 }  // namespace ostrel::fileprovider

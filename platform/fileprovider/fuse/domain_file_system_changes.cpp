@@ -37,9 +37,14 @@ FsResult<DomainFileSystem::Entry> DomainFileSystem::makeDirectory(Inode parent, 
   Node* container = tree_.find(parent);
   if (!container) return std::unexpected(ENOENT);
   std::vector<Invalidation> ignored;
+  if (created && !answerFits(**created, parentIdentifier, true)) {
+    log_.error("the service answered the new folder %{public}s with %{public}s",
+               {name, (*created)->itemIdentifier().rawValue});
+    created = std::unexpected(FileProviderError::make(FileProviderError::excludedFromSync));
+  }
   if (created) {
     Node& node = tree_.upsert(*created);
-    tree_.attach(node, *container, (*created)->filename(), ignored);
+    tree_.place(node, *container, ignored);
     tree_.remember(node);
     return entryOf(node);
   }
@@ -313,7 +318,7 @@ FsResult<void> DomainFileSystem::rename(Inode parent, const std::string& name, I
   superseded_.modified(request->itemIdentifier(), base);
   superseded_.moved(request->itemIdentifier(), base.metadataVersion);
   node->item = *modified;
-  tree_.attach(*node, *to, (*modified)->filename(), ignored);
+  tree_.place(*node, *to, ignored);
   if (auto* entry = node->localToken ? local_.find(*node->localToken) : nullptr) {
     entry->name = (*modified)->filename();
     entry->parent = to->identifier;

@@ -107,9 +107,29 @@ FsResult<uint64_t> DomainFileSystem::open(Inode inode, int flags) {
     auto contents = contentsOf(inode);
     if (!contents) return std::unexpected(contents.error());
     UniqueFd fd(::open(contents->file.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd) return addHandle(OpenFile{std::move(fd), inode, std::nullopt, false, false});
+    if (!fd) continue;
+    struct stat bytes {};
+    if (::fstat(fd.get(), &bytes) != 0) return std::unexpected(errno);
+    bool direct = false;
+    {
+      std::lock_guard lock(mutex_);
+      Node* node = tree_.find(inode);
+      const int64_t announced = node && node->item ? believableSize(*node->item).value_or(0) : 0;
+      if (announced != bytes.st_size) {
+        // The kernel may hold the size it was told and cut reads there: this
+        // handle reads past it, and the attributes are asked for again.
+        direct = true;
+        notifyKernel({{0, {}, inode}});
+      }
+    }
+    return addHandle(OpenFile{std::move(fd), inode, std::nullopt, false, false, direct});
   }
   return std::unexpected(EIO);
+}
+
+bool DomainFileSystem::readsDirectly(uint64_t id) {
+  auto file = handle(id);
+  return file && file->direct;
 }
 
 FsResult<std::pair<DomainFileSystem::Entry, uint64_t>> DomainFileSystem::create(Inode parent, const std::string& name,

@@ -37,7 +37,8 @@ FsResult<void> DomainFileSystem::ensureListed(Inode inode) {
     } else if (Node* node = tree_.find(identifier)) {
       // Entries new to the kernel need no invalidation: it asks for them.
       std::vector<Invalidation> ignored;
-      tree_.install(*node, *items, ignored);
+      if (size_t refused = tree_.install(*node, *items, ignored))
+        log_.error("listing %{public}s: refused %{public}zu items that hold it", {identifier.rawValue, refused});
       mergeLocal(*node, ignored);
     }
     listing_.erase(identifier);
@@ -174,20 +175,24 @@ std::vector<Invalidation> DomainFileSystem::applyChanges(std::vector<ItemPtr> up
         tree_.upsert(item);
         node->vanished = false;
         // Other containers that list it show its new name.
-        std::vector<std::pair<Inode, std::string>> aliases(node->aliases.begin(), node->aliases.end());
-        for (const auto& [container, name] : aliases) {
-          if (Node* other = tree_.find(container); other && name != item->filename())
-            tree_.attachAlias(*node, *other, item->filename(), invalidations);
+        std::vector<Inode> aliases;
+        for (const auto& [container, name] : node->aliases) aliases.push_back(container);
+        for (Inode container : aliases) {
+          if (Node* other = tree_.find(container)) tree_.place(*node, *other, invalidations);
         }
         if (parent && parent->listed) {
-          tree_.attach(*node, *parent, item->filename(), invalidations);
+          if (!tree_.place(*node, *parent, invalidations))
+            log_.error("refused moving %{public}s into %{public}s, which it holds",
+                       {identifier.rawValue, parent->identifier.rawValue});
         } else {
           tree_.detach(*node, invalidations);
           tree_.collect(*node);
         }
       } else if (parent && parent->listed) {
         Node& made = tree_.upsert(item);
-        tree_.attach(made, *parent, item->filename(), invalidations);
+        if (!tree_.place(made, *parent, invalidations))
+          log_.error("refused listing %{public}s in %{public}s, which it holds",
+                     {identifier.rawValue, parent->identifier.rawValue});
       }
     }
     for (const auto& identifier : deleted) {

@@ -1,5 +1,6 @@
 // Sending what the user wrote: creations and saves, one at a time on the
 // sender's thread, until the service has the latest bytes or refuses them.
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/fileprovider/fuse/domain_file_system.h"
@@ -16,10 +17,14 @@ constexpr uint32_t newItemFields = contentsField | filenameField | parentItemIde
 }  // namespace
 
 void DomainFileSystem::keepLocal(LocalStore::Entry& entry, const Error& error, const char* what) {
-  entry.state = awaitsContents(error) ? LocalStore::Entry::State::awaitingContents : LocalStore::Entry::State::kept;
+  using State = LocalStore::Entry::State;
+  entry.state = awaitsContents(error) ? State::awaitingContents : worthRetrying(error) ? State::waiting : State::kept;
   local_.save(entry);
-  if (entry.state == LocalStore::Entry::State::awaitingContents) {
+  if (entry.state == State::awaitingContents) {
     log_.notice("%{public}s of %{public}s waits for its contents; kept local", {what, entry.name});
+  } else if (entry.state == State::waiting) {
+    log_.notice("%{public}s of %{public}s did not reach the service (%{public}s); kept local and sent again later",
+                {what, entry.name, describe(error)});
   } else {
     log_.error("%{public}s of %{public}s failed (%{public}s); kept local at %{public}s",
                {what, entry.name, describe(error), local_.bytes(entry).string()});
@@ -30,6 +35,37 @@ void DomainFileSystem::queueSend(const std::string& token) {
   sender_.post([this, token] { sendLocal(token); });
 }
 
+size_t DomainFileSystem::sendWaiting() {
+  std::lock_guard lock(mutex_);
+  std::vector<LocalStore::Entry*> waiting;
+  for (auto* entry : local_.all()) {
+    if (entry->state != LocalStore::Entry::State::waiting || entry->directory || entry->sending) continue;
+    if (Node* node = tree_.find(entry->identifier); node && node->writers > 0) continue;
+    waiting.push_back(entry);
+  }
+  std::ranges::sort(waiting, {}, &LocalStore::Entry::order);
+  for (auto* entry : waiting) {
+    log_.notice("sending %{public}s again", {entry->name});
+    // Pending until the send ends, so that no other round sends it too.
+    entry->state = LocalStore::Entry::State::pending;
+    ++entry->generation;
+    queueSend(entry->token);
+  }
+  return waiting.size();
+}
+
+std::vector<DomainFileSystem::UnsentEdit> DomainFileSystem::unsentEdits() {
+  std::lock_guard lock(mutex_);
+  auto entries = local_.all();
+  std::ranges::sort(entries, {}, &LocalStore::Entry::order);
+  std::vector<UnsentEdit> unsent;
+  for (const auto* entry : entries) {
+    if (entry->directory || isLocalOnlyName(entry->name)) continue;
+    unsent.push_back({entry->name, LocalStore::stateName(entry->state)});
+  }
+  return unsent;
+}
+
 void DomainFileSystem::sendLocal(const std::string& token) {
   std::unique_lock lock(mutex_);
   auto* entry = local_.find(token);
@@ -38,8 +74,10 @@ void DomainFileSystem::sendLocal(const std::string& token) {
   for (;;) {
     entry = local_.find(token);
     if (!entry) break;
-    Node* node = tree_.find(entry->identifier);
-    if (!node || node->writers > 0 || entry->generation == entry->sentGeneration) break;
+    // Kept from an earlier run, an entry may have no node yet: nothing listed its folder.
+    Node* node = &tree_.addLocal(entry->identifier, entry->name, entry->directory);
+    node->localToken = entry->token;
+    if (node->writers > 0 || entry->generation == entry->sentGeneration) break;
     const uint64_t generation = entry->generation;
     entry->sentGeneration = generation;
     const bool created = entry->kind == LocalStore::Entry::Kind::created;
@@ -90,9 +128,17 @@ void DomainFileSystem::sendLocal(const std::string& token) {
 bool DomainFileSystem::settleSend(const std::string& token, uint64_t generation, bool created,
                                   const ItemVersion& base, const ItemPtr& item,
                                   const std::filesystem::path& snapshot) {
+  auto* entry = local_.find(token);
+  if (entry && !answerFits(*item, entry->parent, entry->directory)) {
+    // An answer naming a root or a folder above cannot be this item: the bytes stay here.
+    std::error_code ignored;
+    std::filesystem::remove(snapshot, ignored);
+    log_.error("the service answered %{public}s with %{public}s", {entry->name, item->itemIdentifier().rawValue});
+    keepLocal(*entry, FileProviderError::make(FileProviderError::cannotSynchronize), created ? "creating" : "saving");
+    return true;
+  }
   // The bytes just sent are the contents of the version the service answered with.
   cache_.adopt(item->itemIdentifier(), contentVersionOf(*item), snapshot);
-  auto* entry = local_.find(token);
   Node* node = entry ? tree_.find(entry->identifier) : nullptr;
   if (!entry || !node) return true;
   const ItemIdentifier folder = entry->parent;

@@ -3,6 +3,7 @@
 #include <expected>
 #include <filesystem>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/fileprovider/domain.h"
@@ -38,6 +39,14 @@ class DomainMount {
   // Everything below the item is forgotten and listed afresh on next use
   // (re-import, or a change feed that can no longer be followed).
   virtual void forgetBelow(const ItemIdentifier& item) = 0;
+  // The service answered again: what waits for it is sent now.
+  virtual void serviceReachable() = 0;
+  struct UnsentEdit {
+    std::string name;
+    std::string state;
+  };
+  // What the user wrote that the service does not have yet, oldest first.
+  virtual std::vector<UnsentEdit> unsentEdits() = 0;
 };
 
 }  // namespace ostrel::fileprovider

@@ -41,6 +41,12 @@ class FuseDomainMount final : public DomainMount {
     send(fileSystem_->containerSignalled(container));
   }
   void forgetBelow(const ItemIdentifier& item) override { send(fileSystem_->forgetBelow(item)); }
+  void serviceReachable() override { fileSystem_->sendWaiting(); }
+  std::vector<UnsentEdit> unsentEdits() override {
+    std::vector<UnsentEdit> unsent;
+    for (auto& edit : fileSystem_->unsentEdits()) unsent.push_back({std::move(edit.name), std::move(edit.state)});
+    return unsent;
+  }
 
  private:
   void send(const std::vector<Invalidation>& invalidations) {

@@ -1,6 +1,9 @@
 #include "platform/fileprovider/fuse/extension_calls.h"
 
+#include <atomic>
 #include <cerrno>
+#include <set>
+#include <string>
 
 #include "platform/fileprovider/fuse/one_shot.h"
 #include "platform/fileprovider/observers.h"
@@ -102,15 +105,24 @@ std::expected<ItemPtr, Error> ExtensionCalls::item(const ItemIdentifier& identif
 
 std::expected<ExtensionCalls::Fetched, Error> ExtensionCalls::fetchContents(const ItemIdentifier& identifier,
                                                                               std::optional<ItemVersion> version) {
-  return await<Fetched>([&](auto deliver) {
+  // Bytes that arrive after the wait gave up are nobody's: they are removed.
+  auto abandoned = std::make_shared<std::atomic<bool>>(false);
+  auto fetched = await<Fetched>([&](auto deliver) {
     return extension_->fetchContents(
         identifier, std::move(version),
-        [deliver](std::optional<std::filesystem::path> contents, ItemPtr item, std::optional<Error> error) {
+        [deliver, abandoned](std::optional<std::filesystem::path> contents, ItemPtr item, std::optional<Error> error) {
           if (error) return deliver(std::unexpected(std::move(*error)));
           if (!contents) return deliver(std::unexpected(FileProviderError::make(FileProviderError::cannotSynchronize)));
+          if (abandoned->load()) {
+            std::error_code ignored;
+            std::filesystem::remove(*contents, ignored);
+            return;
+          }
           deliver(Fetched{std::move(*contents), std::move(item)});
         });
   });
+  if (!fetched) abandoned->store(true);
+  return fetched;
 }
 
 namespace {
@@ -162,8 +174,16 @@ std::expected<std::vector<ItemPtr>, Error> ExtensionCalls::listContainer(const I
 
   std::vector<ItemPtr> items;
   Page page = initialPageSortedByName;
+  std::set<std::string> pagesAsked;
   int restarts = 0;
   for (;;) {
+    if (!pagesAsked.insert(page.bytes).second)
+      return finish(std::unexpected(FileProviderError::make(FileProviderError::cannotSynchronize,
+                                                            "the listing's pages lead back to one asked before")));
+    if (pagesAsked.size() > maximumListingPages)
+      return finish(std::unexpected(FileProviderError::make(
+          FileProviderError::cannotSynchronize,
+          "the listing has more than " + std::to_string(maximumListingPages) + " pages")));
     auto observer = std::make_shared<PageObserver>();
     (*enumerator)->enumerateItems(observer, page);
     auto outcome = observer->done().wait(stopping_.get_token(), timeout_);
@@ -178,16 +198,19 @@ std::expected<std::vector<ItemPtr>, Error> ExtensionCalls::listContainer(const I
           restarts < maximumListingRestarts) {
         ++restarts;
         items.clear();
+        pagesAsked.clear();
         page = initialPageSortedByName;
         continue;
       }
       return finish(std::unexpected(std::move(*outcome->error)));
     }
+    if (outcome->items.size() > maximumListingItems - items.size())
+      return finish(std::unexpected(FileProviderError::make(
+          FileProviderError::cannotSynchronize,
+          "the listing has more than " + std::to_string(maximumListingItems) + " items")));
     items.insert(items.end(), std::make_move_iterator(outcome->items.begin()),
                  std::make_move_iterator(outcome->items.end()));
     if (!outcome->nextPage) break;
-    // A page that leads back to itself would never end.
-    if (*outcome->nextPage == page) return finish(std::unexpected(FileProviderError::make(FileProviderError::cannotSynchronize)));
     page = std::move(*outcome->nextPage);
   }
   return finish(std::move(items));

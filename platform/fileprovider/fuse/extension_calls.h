@@ -37,7 +37,8 @@ class ExtensionCalls {
   std::expected<ItemPtr, Error> modifyItem(ItemPtr item, ItemVersion baseVersion, uint32_t changedFields,
                                            std::optional<std::filesystem::path> contents);
   std::expected<void, Error> deleteItem(const ItemIdentifier& identifier, ItemVersion baseVersion);
-  // Every item of the container, page after page from the first.
+  // Every item of the container, page after page from the first; a page
+  // asked for twice (a cursor that cycles) ends it with an error.
   std::expected<std::vector<ItemPtr>, Error> listContainer(const ItemIdentifier& container);
 
   // Cancels what is in flight and makes every later call fail at once.
@@ -54,6 +55,11 @@ class ExtensionCalls {
   uint64_t nextCall_ = 0;
   std::map<uint64_t, ProgressPtr> inFlight_;
 };
+
+// A listing ends with an error past these: a service whose pages never end
+// must not hold a request thread, or the daemon's memory, without bound.
+inline constexpr int maximumListingPages = 1000;
+inline constexpr size_t maximumListingItems = 50000;
 
 // How long a call may go on after it was cancelled before the wait gives up
 // on its completion.

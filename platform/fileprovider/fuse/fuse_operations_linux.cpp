@@ -132,6 +132,7 @@ void open(fuse_req_t req, fuse_ino_t inode, fuse_file_info* file) {
     return;
   }
   file->fh = *handle;
+  file->direct_io = fs.readsDirectly(*handle);
   if (fuse_reply_open(req, file) != 0) fs.release(*handle);
 }
 

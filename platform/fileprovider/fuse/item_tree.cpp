@@ -1,6 +1,9 @@
 #include "platform/fileprovider/fuse/item_tree.h"
 
+#include <algorithm>
 #include <set>
+
+#include "platform/fileprovider/entry_names.h"
 
 #include "platform/foundation/uniform_type.h"
 
@@ -84,20 +87,63 @@ void ItemTree::rename(Node& node, ItemIdentifier identifier) {
   byIdentifier_[identifier] = node.inode;
 }
 
+bool ItemTree::encloses(const Node& node, const Node& container) {
+  if (&node == &container) return true;
+  // Whatever lies below a node is in its listing.
+  if (!node.directory || node.children.empty()) return false;
+  std::vector<const Node*> pending{&container};
+  std::set<Inode> seen;
+  while (!pending.empty()) {
+    const Node* at = pending.back();
+    pending.pop_back();
+    if (at == &node) return true;
+    if (at->inode == rootInode || !seen.insert(at->inode).second) continue;
+    if (const Node* up = at->parent ? find(at->parent) : nullptr) pending.push_back(up);
+    for (const auto& [inode, name] : at->aliases) {
+      if (const Node* up = find(inode)) pending.push_back(up);
+    }
+  }
+  return false;
+}
+
+std::optional<std::string> ItemTree::currentName(const Node& node, const Node& container) {
+  std::optional<std::string> name;
+  if (node.parent == container.inode) {
+    name = node.name;
+  } else if (auto alias = node.aliases.find(container.inode); alias != node.aliases.end()) {
+    name = alias->second;
+  }
+  if (name && child(container, *name) != &node) name.reset();
+  return name;
+}
+
+std::string ItemTree::nameIn(const Node& node, const Node& container) {
+  const std::string wanted = safeEntryName(node.item ? node.item->filename() : node.name);
+  if (auto current = currentName(node, container); current && isNumberedFormOf(*current, wanted)) return *current;
+  for (unsigned n = 1;; ++n) {
+    std::string candidate = n == 1 ? wanted : numberedEntryName(wanted, n);
+    const Node* occupant = child(container, candidate);
+    if (!occupant || occupant == &node) return candidate;
+  }
+}
+
 bool ItemTree::makeRoom(Node& node, Node& container, const std::string& name,
-                        std::vector<Invalidation>& invalidations) {
+                        std::vector<Invalidation>& invalidations, Node*& displaced) {
   Node* occupant = child(container, name);
   if (!occupant || occupant == &node) return true;
   if (!occupant->item && node.item) return false;
   removeFrom(*occupant, container, invalidations);
+  if (occupant->item && !node.item) displaced = occupant;
   return true;
 }
 
-void ItemTree::attach(Node& node, Node& parent, const std::string& name, std::vector<Invalidation>& invalidations) {
-  if (node.parent == parent.inode && node.name == name && child(parent, name) == &node) return;
-  if (!makeRoom(node, parent, name, invalidations)) {
+bool ItemTree::attach(Node& node, Node& parent, const std::string& name, std::vector<Invalidation>& invalidations) {
+  if (node.parent == parent.inode && node.name == name && child(parent, name) == &node) return true;
+  if (encloses(node, parent)) return false;
+  Node* displaced = nullptr;
+  if (!makeRoom(node, parent, name, invalidations, displaced)) {
     detach(node, invalidations);
-    return;
+    return true;
   }
   detach(node, invalidations);
   if (node.aliases.contains(parent.inode)) removeFrom(node, parent, invalidations);
@@ -105,22 +151,32 @@ void ItemTree::attach(Node& node, Node& parent, const std::string& name, std::ve
   node.name = name;
   parent.children[name] = node.inode;
   invalidations.push_back({parent.inode, name, 0});
+  if (displaced) place(*displaced, parent, invalidations);
+  return true;
 }
 
-void ItemTree::attachAlias(Node& node, Node& container, const std::string& name,
+bool ItemTree::attachAlias(Node& node, Node& container, const std::string& name,
                            std::vector<Invalidation>& invalidations) {
-  if (node.parent == container.inode) {
-    attach(node, container, name, invalidations);
-    return;
-  }
+  if (node.parent == container.inode) return attach(node, container, name, invalidations);
   if (auto found = node.aliases.find(container.inode);
       found != node.aliases.end() && found->second == name && child(container, name) == &node)
-    return;
-  if (!makeRoom(node, container, name, invalidations)) return;
+    return true;
+  if (encloses(node, container)) return false;
+  Node* displaced = nullptr;
+  if (!makeRoom(node, container, name, invalidations, displaced)) return true;
   removeFrom(node, container, invalidations);
   node.aliases[container.inode] = name;
   container.children[name] = node.inode;
   invalidations.push_back({container.inode, name, 0});
+  if (displaced) place(*displaced, container, invalidations);
+  return true;
+}
+
+bool ItemTree::place(Node& node, Node& container, std::vector<Invalidation>& invalidations) {
+  const std::string name = nameIn(node, container);
+  if (node.item && node.item->parentItemIdentifier() == container.identifier)
+    return attach(node, container, name, invalidations);
+  return attachAlias(node, container, name, invalidations);
 }
 
 void ItemTree::removeFrom(Node& node, Node& container, std::vector<Invalidation>& invalidations) {
@@ -162,47 +218,91 @@ void ItemTree::detachEverywhere(Node& node, std::vector<Invalidation>& invalidat
   }
 }
 
-void ItemTree::install(Node& container, const std::vector<ItemPtr>& items, std::vector<Invalidation>& invalidations) {
-  std::set<Inode> listed;
+size_t ItemTree::install(Node& container, const std::vector<ItemPtr>& items,
+                         std::vector<Invalidation>& invalidations) {
+  size_t refused = 0;
+  std::vector<Node*> listed;
+  std::set<Inode> inListing;
   for (const auto& item : items) {
     if (!item || item->itemIdentifier() == rootContainerItemIdentifier) continue;
-    Node& node = upsert(item);
-    if (item->parentItemIdentifier() == container.identifier) {
-      attach(node, container, item->filename(), invalidations);
-    } else {
-      attachAlias(node, container, item->filename(), invalidations);
+    if (item->itemIdentifier() == container.identifier) {
+      ++refused;
+      continue;
     }
-    listed.insert(node.inode);
+    Node& node = upsert(item);
+    if (inListing.insert(node.inode).second) listed.push_back(&node);
   }
   // Service items that are gone from the listing; local-only items stay.
   std::vector<Inode> gone;
   for (const auto& [name, inode] : container.children) {
     Node* node = find(inode);
-    if (node && node->item && !listed.contains(inode)) gone.push_back(inode);
+    if (node && node->item && !inListing.contains(inode)) gone.push_back(inode);
   }
   for (Inode inode : gone) {
     Node* node = find(inode);
     removeFrom(*node, container, invalidations);
     collect(*node);
   }
+  // Names that still fit stay; then plain names go before numbered ones, in
+  // the order of identifiers, so that the same listing gives the same names.
+  std::vector<Node*> unplaced;
+  for (Node* node : listed) {
+    auto current = currentName(*node, container);
+    if (current && isNumberedFormOf(*current, safeEntryName(node->item->filename()))) {
+      if (!place(*node, container, invalidations)) ++refused;
+    } else {
+      if (current) removeFrom(*node, container, invalidations);
+      unplaced.push_back(node);
+    }
+  }
+  std::ranges::sort(unplaced, [](const Node* a, const Node* b) { return a->identifier < b->identifier; });
+  std::vector<Node*> numbered;
+  for (Node* node : unplaced) {
+    if (child(container, safeEntryName(node->item->filename()))) {
+      numbered.push_back(node);
+    } else if (!place(*node, container, invalidations)) {
+      ++refused;
+    }
+  }
+  for (Node* node : numbered) {
+    if (!place(*node, container, invalidations)) ++refused;
+  }
   container.listed = true;
+  return refused;
 }
 
 void ItemTree::dropListing(Node& container, bool recursive, std::vector<Invalidation>& invalidations,
                            std::vector<ItemIdentifier>* dropped) {
-  std::vector<Inode> children;
-  for (const auto& [name, inode] : container.children) children.push_back(inode);
-  for (Inode inode : children) {
-    Node* node = find(inode);
-    if (!node) continue;
-    if (dropped) dropped->push_back(node->identifier);
-    if (recursive && node->directory) dropListing(*node, true, invalidations, dropped);
-    // Local-only items have no service listing to come back from.
-    if (!node->item) continue;
-    removeFrom(*node, container, invalidations);
-    collect(*node);
+  // The containers to drop, those below first; a tree the service made
+  // into a cycle is walked once.
+  std::vector<Inode> containers{container.inode};
+  if (recursive) {
+    std::set<Inode> seen{container.inode};
+    for (size_t at = 0; at < containers.size(); ++at) {
+      const Node* node = find(containers[at]);
+      if (!node) continue;
+      for (const auto& [name, inode] : node->children) {
+        const Node* child = find(inode);
+        if (child && child->directory && seen.insert(inode).second) containers.push_back(inode);
+      }
+    }
   }
-  if (container.item) container.listed = false;
+  for (auto at = containers.rbegin(); at != containers.rend(); ++at) {
+    Node* dropping = find(*at);
+    if (!dropping) continue;
+    std::vector<Inode> children;
+    for (const auto& [name, inode] : dropping->children) children.push_back(inode);
+    for (Inode inode : children) {
+      Node* node = find(inode);
+      if (!node) continue;
+      if (dropped) dropped->push_back(node->identifier);
+      // Local-only items have no service listing to come back from.
+      if (!node->item) continue;
+      removeFrom(*node, *dropping, invalidations);
+      collect(*node);
+    }
+    if (dropping->item) dropping->listed = false;
+  }
 }
 
 void ItemTree::forget(Inode inode, uint64_t count) {
@@ -212,25 +312,26 @@ void ItemTree::forget(Inode inode, uint64_t count) {
   collect(*node);
 }
 
-void ItemTree::collect(Node& node) {
-  if (node.inode == rootInode || node.lookups > 0 || node.parent != 0 || !node.aliases.empty() || node.writers > 0 ||
-      node.localToken)
-    return;
-  for (const auto& [name, inode] : node.children) {
-    Node* child = find(inode);
-    if (!child) continue;
-    if (child->parent == node.inode) {
-      child->parent = 0;
-    } else {
-      child->aliases.erase(node.inode);
+void ItemTree::collect(Node& start) {
+  std::vector<Inode> pending{start.inode};
+  while (!pending.empty()) {
+    Node* node = find(pending.back());
+    pending.pop_back();
+    if (!node || node->inode == rootInode || node->lookups > 0 || node->parent != 0 || !node->aliases.empty() ||
+        node->writers > 0 || node->localToken)
+      continue;
+    for (const auto& [name, inode] : node->children) {
+      Node* child = find(inode);
+      if (!child) continue;
+      if (child->parent == node->inode) {
+        child->parent = 0;
+      } else {
+        child->aliases.erase(node->inode);
+      }
+      pending.push_back(inode);
     }
-  }
-  std::vector<Inode> orphans;
-  for (const auto& [name, inode] : node.children) orphans.push_back(inode);
-  byIdentifier_.erase(node.identifier);
-  nodes_.erase(node.inode);
-  for (Inode inode : orphans) {
-    if (Node* child = find(inode)) collect(*child);
+    byIdentifier_.erase(node->identifier);
+    nodes_.erase(node->inode);
   }
 }
 

@@ -69,10 +69,17 @@ class ItemTree {
 
   // Puts the node into the parent's listing under `name`, leaving the place
   // it had under its parent before. A local-only item already there keeps
-  // the name: what the user wrote stays visible.
-  void attach(Node& node, Node& parent, const std::string& name, std::vector<Invalidation>& invalidations);
+  // the name: what the user wrote stays visible; a service item there moves
+  // aside to a numbered name. False, and nothing changes, when the node is a
+  // folder that holds the parent: the tree would become a cycle.
+  bool attach(Node& node, Node& parent, const std::string& name, std::vector<Invalidation>& invalidations);
   // Adds `container` to the places that list the node; its own parent's stays.
-  void attachAlias(Node& node, Node& container, const std::string& name, std::vector<Invalidation>& invalidations);
+  bool attachAlias(Node& node, Node& container, const std::string& name, std::vector<Invalidation>& invalidations);
+  // Lists a service item in the container, as its parent's child or as an
+  // alias, under the name its filename gives there (see entry_names.h):
+  // items that would share a name get numbered ones, and a name an item
+  // already shows under stays while it still fits. False for a cycle.
+  bool place(Node& node, Node& container, std::vector<Invalidation>& invalidations);
   // Takes the node out of its parent's listing; the aliases stay.
   void detach(Node& node, std::vector<Invalidation>& invalidations);
   // Takes the node out of `container`, whether as its parent or an alias.
@@ -80,21 +87,31 @@ class ItemTree {
   // Takes the node out of every listing.
   void detachEverywhere(Node& node, std::vector<Invalidation>& invalidations);
   // Replaces the container's listing. Items whose parent is another
-  // container are listed here as aliases.
-  void install(Node& container, const std::vector<ItemPtr>& items, std::vector<Invalidation>& invalidations);
+  // container are listed here as aliases. Answers how many items were
+  // refused: the container itself, or a folder that holds it.
+  size_t install(Node& container, const std::vector<ItemPtr>& items, std::vector<Invalidation>& invalidations);
   // Forgets the container's listing, and with `recursive` those below it.
   void dropListing(Node& container, bool recursive, std::vector<Invalidation>& invalidations,
                    std::vector<ItemIdentifier>* dropped = nullptr);
 
+  // Whether `container` is the node or lies below it, through parents or aliases.
+  bool encloses(const Node& node, const Node& container);
+
   void remember(Node& node) { ++node.lookups; }
   void forget(Inode inode, uint64_t count);
-  // Removes a node nobody refers to any more.
+  // Removes a node nobody refers to any more, and what only it held.
   void collect(Node& node);
 
  private:
+  // The name the service item shows under in the container.
+  std::string nameIn(const Node& node, const Node& container);
+  // The name the node has in the container, if it is listed there.
+  std::optional<std::string> currentName(const Node& node, const Node& container);
   // Clears `name` in the container for the node; false when a local-only
-  // item holds it and the node is the service's.
-  bool makeRoom(Node& node, Node& container, const std::string& name, std::vector<Invalidation>& invalidations);
+  // item holds it and the node is the service's. A service item that has to
+  // make room for a local one is returned in `displaced`.
+  bool makeRoom(Node& node, Node& container, const std::string& name, std::vector<Invalidation>& invalidations,
+                Node*& displaced);
 
   std::map<Inode, std::unique_ptr<Node>> nodes_;
   std::map<ItemIdentifier, Inode> byIdentifier_;

@@ -31,18 +31,6 @@ const char* kindName(LocalStore::Entry::Kind kind) {
   return kind == LocalStore::Entry::Kind::created ? "created" : "edited";
 }
 
-const char* stateName(LocalStore::Entry::State state) {
-  switch (state) {
-    case LocalStore::Entry::State::pending:
-      return "pending";
-    case LocalStore::Entry::State::awaitingContents:
-      return "awaitingContents";
-    case LocalStore::Entry::State::kept:
-      return "kept";
-  }
-  return "kept";
-}
-
 std::optional<LocalStore::Entry> readRecord(const std::filesystem::path& file, const std::string& token) {
   std::ifstream in(file);
   auto json = nlohmann::json::parse(in, nullptr, false);
@@ -58,9 +46,16 @@ std::optional<LocalStore::Entry> readRecord(const std::filesystem::path& file, c
     entry.baseVersion.contentVersion = json.value("baseContentVersion", "");
     entry.baseVersion.metadataVersion = json.value("baseMetadataVersion", "");
     const std::string state = json.value("state", "kept");
-    entry.state = state == "awaitingContents" ? LocalStore::Entry::State::awaitingContents
-                                                : LocalStore::Entry::State::kept;
-    // Not sent in this run: the next close of a writer sends it.
+    // A send the daemon did not see end is made again.
+    if (state == "awaitingContents") {
+      entry.state = LocalStore::Entry::State::awaitingContents;
+    } else if (state == "waiting" || state == "pending") {
+      entry.state = LocalStore::Entry::State::waiting;
+    } else {
+      entry.state = LocalStore::Entry::State::kept;
+    }
+    entry.order = json.value("order", uint64_t{0});
+    // Not sent in this run.
     entry.generation = 1;
     return entry;
   } catch (const nlohmann::json::exception&) {
@@ -76,8 +71,25 @@ LocalStore::LocalStore(std::filesystem::path directory) : directory_(std::move(d
   for (const auto& file : std::filesystem::directory_iterator(directory_, error)) {
     if (file.path().extension() != ".json") continue;
     const std::string token = file.path().stem().string();
-    if (auto entry = readRecord(file.path(), token)) entries_.emplace(token, std::move(*entry));
+    if (auto entry = readRecord(file.path(), token)) {
+      nextOrder_ = std::max(nextOrder_, entry->order + 1);
+      entries_.emplace(token, std::move(*entry));
+    }
   }
+}
+
+const char* LocalStore::stateName(Entry::State state) {
+  switch (state) {
+    case LocalStore::Entry::State::pending:
+      return "pending";
+    case LocalStore::Entry::State::awaitingContents:
+      return "awaitingContents";
+    case LocalStore::Entry::State::waiting:
+      return "waiting";
+    case LocalStore::Entry::State::kept:
+      return "kept";
+  }
+  return "kept";
 }
 
 bool LocalStore::isLocalIdentifier(const ItemIdentifier& identifier) {
@@ -91,7 +103,7 @@ LocalStore::Entry& LocalStore::addCreated(const ItemIdentifier& parent, const st
   entry.parent = parent;
   entry.name = name;
   entry.directory = directory;
-  auto& stored = entries_.emplace(entry.token, std::move(entry)).first->second;
+  auto& stored = add(std::move(entry));
   if (!directory) UniqueFd(::open(bytes(stored).c_str(), O_CREAT | O_WRONLY | O_TRUNC | O_CLOEXEC, 0600));
   save(stored);
   return stored;
@@ -106,9 +118,14 @@ LocalStore::Entry& LocalStore::addEdited(const ItemIdentifier& identifier, const
   entry.parent = parent;
   entry.name = name;
   entry.baseVersion = std::move(baseVersion);
-  auto& stored = entries_.emplace(entry.token, std::move(entry)).first->second;
+  auto& stored = add(std::move(entry));
   save(stored);
   return stored;
+}
+
+LocalStore::Entry& LocalStore::add(Entry entry) {
+  entry.order = nextOrder_++;
+  return entries_.emplace(entry.token, std::move(entry)).first->second;
 }
 
 LocalStore::Entry* LocalStore::find(const std::string& token) {
@@ -149,6 +166,7 @@ void LocalStore::save(const Entry& entry) {
       {"baseContentVersion", entry.baseVersion.contentVersion},
       {"baseMetadataVersion", entry.baseVersion.metadataVersion},
       {"state", stateName(entry.state)},
+      {"order", entry.order},
   };
   // Written beside and renamed, so that a crash leaves the old record or the new one.
   const auto record = directory_ / (entry.token + ".json");

@@ -20,8 +20,10 @@ class LocalStore {
   struct Entry {
     enum class Kind { created, edited };
     // `pending`: being written or sent; `awaitingContents`: the service waits
-    // for bytes; `kept`: the service refused it or the write failed.
-    enum class State { pending, awaitingContents, kept };
+    // for bytes; `waiting`: the service could not be reached, or the daemon
+    // stopped before the send ended, so it is sent again; `kept`: the service
+    // refused it or the write failed.
+    enum class State { pending, awaitingContents, waiting, kept };
 
     std::string token;
     Kind kind = Kind::created;
@@ -38,11 +40,15 @@ class LocalStore {
     // The generation last sent, and whether a send is under way.
     uint64_t sentGeneration = 0;
     bool sending = false;
+    // Entries are sent again in the order they were made.
+    uint64_t order = 0;
   };
 
   explicit LocalStore(std::filesystem::path directory);
 
   static bool isLocalIdentifier(const ItemIdentifier& identifier);
+  // The state as the record writes it.
+  static const char* stateName(Entry::State state);
 
   Entry& addCreated(const ItemIdentifier& parent, const std::string& name, bool directory);
   Entry& addEdited(const ItemIdentifier& identifier, const ItemIdentifier& parent, const std::string& name,
@@ -61,8 +67,11 @@ class LocalStore {
   void remove(const std::string& token);
 
  private:
+  Entry& add(Entry entry);
+
   std::filesystem::path directory_;
   std::map<std::string, Entry> entries_;
+  uint64_t nextOrder_ = 1;
 };
 
 }  // namespace ostrel::fileprovider

@@ -9,6 +9,10 @@ struct MountOptions {
   std::chrono::milliseconds callTimeout = std::chrono::minutes(3);
   // How long the kernel may trust an entry or attributes without asking again.
   double cacheSeconds = 1.0;
+  // What waits for the service is sent again after the first pause, then
+  // after pauses that double up to the longest while it still waits.
+  std::chrono::milliseconds firstRetry = std::chrono::seconds(5);
+  std::chrono::milliseconds longestRetry = std::chrono::minutes(5);
 };
 
 }  // namespace ostrel::fileprovider

@@ -15,6 +15,7 @@
 #include "platform/fileprovider/control_protocol.h"
 #include "platform/fileprovider/fuse/domain_mount.h"
 #include "platform/fileprovider/manager.h"
+#include "platform/fileprovider/system_manager_linux.h"
 #include "platform/xpc/connection.h"
 
 namespace ostrel::fileprovider {
@@ -48,6 +49,8 @@ class RecordingMount final : public DomainMount {
   }
   void containerSignalled(const ItemIdentifier& container) override { calls_->add("signalled " + container.rawValue); }
   void forgetBelow(const ItemIdentifier& item) override { calls_->add("forget " + item.rawValue); }
+  void serviceReachable() override { calls_->add("reachable"); }
+  std::vector<UnsentEdit> unsentEdits() override { return {{"Memo.txt", "waiting"}}; }
 
  private:
   std::shared_ptr<Calls> calls_;
@@ -218,15 +221,34 @@ TEST_F(DaemonTest, TheMountHearsOfChangesSignalsAndReimports) {
   startDaemon();
   ASSERT_EQ(added(one), std::nullopt);
   ASSERT_EQ(signal(one, workingSetItemIdentifier), std::nullopt);
-  ASSERT_TRUE(mountWasTold({"changes +first", "changes -gone"}));
+  ASSERT_TRUE(mountWasTold({"changes +first", "changes -gone", "reachable"}));
 
   ASSERT_EQ(signal(one, ItemIdentifier{"folder:7"}), std::nullopt);
   std::promise<std::optional<Error>> reimported;
   managerForDomain(one)->reimportItems(rootContainerItemIdentifier,
                                        [&](std::optional<Error> error) { reimported.set_value(error); });
   ASSERT_EQ(reimported.get_future().get(), std::nullopt);
-  EXPECT_TRUE(mountWasTold({"changes +first", "changes -gone", "signalled folder:7",
-                            "forget NSFileProviderRootContainerItemIdentifier", "changes +first", "changes -gone"}));
+  EXPECT_TRUE(mountWasTold({"changes +first", "changes -gone", "reachable", "signalled folder:7",
+                            "forget NSFileProviderRootContainerItemIdentifier", "changes +first", "changes -gone",
+                            "reachable"}));
+}
+
+TEST_F(DaemonTest, TheControlServiceSaysWhatTheMountHasNotSent) {
+  startDaemon();
+  ASSERT_EQ(added(one), std::nullopt);
+  std::promise<std::expected<std::string, Error>> answered;
+  SystemManager(one, *DomainStorage::forDomain(one.identifier)).unsentEdits([&](auto result) {
+    answered.set_value(result);
+  });
+  auto unsent = answered.get_future().get();
+  ASSERT_TRUE(unsent.has_value()) << unsent.error().localizedDescription();
+  EXPECT_EQ(*unsent, R"([{"name":"Memo.txt","state":"waiting"}])");
+
+  std::promise<std::expected<std::string, Error>> unknown;
+  SystemManager(Domain{"nobody", "Nobody"}, *DomainStorage::forDomain("nobody")).unsentEdits([&](auto result) {
+    unknown.set_value(result);
+  });
+  EXPECT_FALSE(unknown.get_future().get().has_value());
 }
 
 TEST_F(DaemonTest, ListingsKeptBeforeALateAnchorAreForgotten) {
@@ -236,7 +258,8 @@ TEST_F(DaemonTest, ListingsKeptBeforeALateAnchorAreForgotten) {
   ASSERT_TRUE(waitForLines({"current anchor"}));
   std::filesystem::remove(home_ / "no-anchor");
   ASSERT_EQ(signal(one, workingSetItemIdentifier), std::nullopt);
-  EXPECT_TRUE(mountWasTold({"forget NSFileProviderRootContainerItemIdentifier", "changes +first", "changes -gone"}));
+  EXPECT_TRUE(mountWasTold(
+      {"forget NSFileProviderRootContainerItemIdentifier", "changes +first", "changes -gone", "reachable"}));
 }
 
 TEST_F(DaemonTest, AnExpiredAnchorIsReplacedByAFreshOne) {

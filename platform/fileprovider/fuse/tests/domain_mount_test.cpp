@@ -372,23 +372,30 @@ TEST_F(DomainMountTest, ForgottenOrSignalledContainersAreListedAfresh) {
   EXPECT_EQ(extension_->pagesListed(folder), 3u);
 }
 
-TEST_F(DomainMountTest, SizesNoFileCanHaveAreShownWithoutOverflow) {
+TEST_F(DomainMountTest, SizesAreThoseOfTheBytesOnceTheyAreHere) {
+  const std::string bytes(1000, 'b');
   struct Case {
     int64_t claimed;
-    off_t shown;
+    off_t shownBefore;
   };
-  const Case cases[] = {{-1, 0}, {-5, 0}, {std::numeric_limits<int64_t>::max(), std::numeric_limits<off_t>::max()}};
+  // What the service claims stands until the bytes are here; a size no file
+  // can have shows as 0.
+  const Case cases[] = {{3, 3}, {-1, 0}, {-5, 0}, {std::numeric_limits<int64_t>::max(), 0}, {1000, 1000}};
   for (size_t i = 0; i < std::size(cases); ++i) {
-    auto file = extension_->addFile(rootContainerItemIdentifier, "f" + std::to_string(i), "bytes");
+    auto file = extension_->addFile(rootContainerItemIdentifier, "f" + std::to_string(i), bytes);
     extension_->reportSize(file, cases[i].claimed);
   }
   mountDrive();
   for (size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE(cases[i].claimed);
+    const auto path = at("f" + std::to_string(i));
     struct stat attributes {};
-    ASSERT_EQ(::stat(at("f" + std::to_string(i)).c_str(), &attributes), 0) << std::strerror(errno);
-    EXPECT_EQ(attributes.st_size, cases[i].shown);
+    ASSERT_EQ(::stat(path.c_str(), &attributes), 0) << std::strerror(errno);
+    EXPECT_EQ(attributes.st_size, cases[i].shownBefore);
     EXPECT_GE(attributes.st_blocks, 0);
+    // Read whole at once, as cat does right after the lookup.
+    EXPECT_EQ(readFile(path), bytes);
+    EXPECT_TRUE(eventually([&] { return ::stat(path.c_str(), &attributes) == 0 && attributes.st_size == 1000; }));
   }
 }
 

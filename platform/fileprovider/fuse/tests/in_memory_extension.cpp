@@ -33,6 +33,7 @@ class InMemoryExtension::Lister final : public Enumerator {
   void enumerateItems(std::shared_ptr<EnumerationObserver> observer, Page page) override {
     owner_.later([container = container_, observer, page, keep = &owner_] {
       if (auto error = keep->failure(Operation::list)) return observer->finishEnumeratingWithError(*error);
+      if (auto next = keep->endlessPage(container, page, *observer)) return observer->finishEnumeratingUpToPage(next);
       const size_t offset = page == initialPageSortedByName ? 0 : std::stoul(page.bytes);
       bool more = false;
       auto items = keep->page(container, offset, more);
@@ -261,6 +262,28 @@ void InMemoryExtension::releaseCreateAnswers() {
 void InMemoryExtension::listAlsoIn(const ItemIdentifier& container, const ItemIdentifier& identifier) {
   std::lock_guard lock(mutex_);
   if (auto found = records_.find(identifier); found != records_.end()) found->second.alsoListedIn.insert(container);
+}
+
+void InMemoryExtension::pageEndlessly(const ItemIdentifier& container, size_t cycle, bool withItems) {
+  std::lock_guard lock(mutex_);
+  endless_[container] = Endless{cycle, withItems};
+}
+
+std::optional<Page> InMemoryExtension::endlessPage(const ItemIdentifier& container, const Page& page,
+                                                   EnumerationObserver& observer) {
+  Endless endless;
+  {
+    std::lock_guard lock(mutex_);
+    auto found = endless_.find(container);
+    if (found == endless_.end()) return std::nullopt;
+    endless = found->second;
+  }
+  const size_t number = page == initialPageSortedByName ? 0 : std::stoul(page.bytes.substr(1));
+  bool more = false;
+  auto items = this->page(container, 0, more);
+  if (endless.withItems) observer.didEnumerateItems(std::move(items));
+  const size_t next = endless.cycle ? (number % endless.cycle) + 1 : number + 1;
+  return Page{"e" + std::to_string(next)};
 }
 
 std::vector<ItemPtr> InMemoryExtension::page(const ItemIdentifier& container, size_t offset, bool& more) {

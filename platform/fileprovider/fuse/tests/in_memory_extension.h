@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/fileprovider/observers.h"
+#include "platform/fileprovider/page.h"
 #include "platform/fileprovider/replicated_extension.h"
 
 namespace ostrel::fileprovider::testing {
@@ -62,6 +64,10 @@ class InMemoryExtension final : public ReplicatedExtension {
   std::optional<std::string> bytes(const ItemIdentifier& identifier) const;
 
   void setPageSize(size_t size);
+  // The container's listing never ends: every page leads to another, named
+  // anew each time (cycle 0) or coming back after `cycle` pages; each page
+  // holds the container's first page of items, or nothing.
+  void pageEndlessly(const ItemIdentifier& container, size_t cycle, bool withItems);
   // Every later call of that kind fails with `error` (nothing: succeeds again).
   void failAll(Operation operation, std::optional<Error> error);
   // New items in that container are refused with `error`.
@@ -122,6 +128,8 @@ class InMemoryExtension final : public ReplicatedExtension {
   ItemIdentifier insert(Record record);
   void later(std::function<void()> job);
   std::vector<ItemPtr> page(const ItemIdentifier& container, size_t offset, bool& more);
+  // The next page of a listing that never ends; nothing for other containers.
+  std::optional<Page> endlessPage(const ItemIdentifier& container, const Page& page, EnumerationObserver& observer);
   std::optional<Error> failure(Operation operation) const;
 
   std::filesystem::path downloads_;
@@ -135,6 +143,11 @@ class InMemoryExtension final : public ReplicatedExtension {
   bool filesInFolders_ = false;
   bool holdingAnswers_ = false;
   std::vector<std::function<void()>> heldAnswers_;
+  struct Endless {
+    size_t cycle = 0;
+    bool withItems = false;
+  };
+  std::map<ItemIdentifier, Endless> endless_;
   std::map<ItemIdentifier, size_t> pagesListed_;
   std::map<ItemIdentifier, size_t> fetches_;
   std::vector<Created> created_;

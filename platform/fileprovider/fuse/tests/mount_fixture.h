@@ -68,9 +68,9 @@ class DomainMountTest : public ::testing::Test {
     }
   }
 
-  void mountDrive() {
+  void mountDrive(MountOptions options = {.callTimeout = std::chrono::seconds(20)}) {
     auto mounted = DomainMount::mount(extension_, Domain{"test-domain", "Test Drive"}, storage_, scratch_ / "mnt",
-                                      MountOptions{.callTimeout = std::chrono::seconds(20)});
+                                      options);
     ASSERT_TRUE(mounted.has_value()) << mounted.error().localizedDescription();
     mount_ = std::move(*mounted);
   }

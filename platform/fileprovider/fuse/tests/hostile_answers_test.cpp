@@ -1,0 +1,102 @@
+// What the mount does with answers no sound service gives: listings that
+// never end, trees that loop, names no directory can hold.
+#include <dirent.h>
+
+#include "platform/fileprovider/fuse/extension_calls.h"
+#include "platform/fileprovider/fuse/item_snapshot.h"
+#include "platform/fileprovider/fuse/tests/mount_fixture.h"
+
+namespace ostrel::fileprovider::testing {
+namespace {
+
+// The errno of listing the directory, 0 when it lists.
+int listingErrno(const fs::path& directory) {
+  DIR* stream = ::opendir(directory.c_str());
+  if (!stream) return errno;
+  errno = 0;
+  while (::readdir(stream)) {
+  }
+  const int error = errno;
+  ::closedir(stream);
+  return error;
+}
+
+TEST_F(DomainMountTest, ListingsThatNeverEndFailAndTheRestOfTheDriveWorks) {
+  struct Case {
+    const char* what;
+    size_t cycle;
+    bool withItems;
+    size_t mostPages;
+  };
+  const Case cases[] = {
+      {"a cursor that comes back", 2, true, 3},
+      {"empty pages forever", 0, false, maximumListingPages},
+      {"full pages forever", 0, true, maximumListingItems / 200 + 1},
+  };
+  for (const auto& listing : cases) {
+    SCOPED_TRACE(listing.what);
+    TearDown();
+    SetUp();
+    auto endless = extension_->addFolder(rootContainerItemIdentifier, "Endless");
+    for (int i = 0; i < 200; ++i) extension_->addFile(endless, "doc" + std::to_string(i) + ".txt", "x");
+    auto sound = extension_->addFolder(rootContainerItemIdentifier, "Sound");
+    extension_->addFile(sound, "memo.txt", "fine");
+    extension_->setPageSize(200);
+    extension_->pageEndlessly(endless, listing.cycle, listing.withItems);
+    mountDrive();
+
+    EXPECT_EQ(listingErrno(at("Endless")), EIO);
+    EXPECT_LE(extension_->pagesListed(endless), listing.mostPages);
+    EXPECT_EQ(namesIn(at("Sound")), (std::set<std::string>{"memo.txt"}));
+    EXPECT_EQ(readFile(at("Sound/memo.txt")), "fine");
+    // Asked again, it fails again: nothing half-listed was kept.
+    EXPECT_EQ(listingErrno(at("Endless")), EIO);
+  }
+}
+
+TEST_F(DomainMountTest, ChangesThatWouldMakeALoopAreRefused) {
+  auto outer = extension_->addFolder(rootContainerItemIdentifier, "Outer");
+  auto inner = extension_->addFolder(outer, "Inner");
+  extension_->addFile(inner, "deep.txt", "deep");
+  mountDrive();
+  ASSERT_EQ(namesIn(at("Outer/Inner")), (std::set<std::string>{"deep.txt"}));
+
+  // Outer under its own child, then under itself, then gone: the mount stays up.
+  auto movedUnderChild = std::make_shared<ItemSnapshot>(ItemSnapshot::of(*extension_->item(outer)));
+  movedUnderChild->parent = inner;
+  auto movedUnderItself = std::make_shared<ItemSnapshot>(*movedUnderChild);
+  movedUnderItself->parent = outer;
+  mount_->applyChanges({movedUnderChild, movedUnderItself}, {});
+  EXPECT_TRUE(logged("refused moving"));
+  EXPECT_EQ(namesIn(at("Outer/Inner")), (std::set<std::string>{"deep.txt"}));
+  mount_->applyChanges({}, {outer});
+  EXPECT_FALSE(fs::exists(at("Outer")));
+  EXPECT_TRUE(namesIn(mount_->mountPoint()).empty());
+}
+
+TEST_F(DomainMountTest, NamesNoDirectoryCanHoldAreShownSafelyAndDistinctly) {
+  auto folder = extension_->addFolder(rootContainerItemIdentifier, "F");
+  const std::vector<std::pair<std::string, std::string>> named = {
+      {"..", "_.."}, {".", "_."}, {"", "_"}, {"a/b", "a\u2215b"}, {"/etc/x", "\u2215etc\u2215x"},
+  };
+  for (const auto& [service, shown] : named) extension_->addFile(folder, service, "bytes of " + shown);
+  for (int i = 0; i < 3; ++i) extension_->addFile(folder, "Same.txt", "same " + std::to_string(i));
+  mountDrive();
+
+  const auto names = namesIn(at("F"));
+  EXPECT_EQ(names, (std::set<std::string>{"_..", "_.", "_", "a\u2215b", "\u2215etc\u2215x", "Same.txt",
+                                          "Same (2).txt", "Same (3).txt"}));
+  for (const auto& [service, shown] : named) EXPECT_EQ(readFile(at("F/" + shown)), "bytes of " + shown);
+  std::set<std::string> sameBytes;
+  for (const char* name : {"Same.txt", "Same (2).txt", "Same (3).txt"}) sameBytes.insert(readFile(at("F") / name));
+  EXPECT_EQ(sameBytes, (std::set<std::string>{"same 0", "same 1", "same 2"}));
+
+  // Listed afresh, every item keeps its name.
+  std::map<std::string, std::string> before;
+  for (const auto& name : names) before[name] = readFile(at("F") / name);
+  mount_->containerSignalled(folder);
+  for (const auto& [name, bytes] : before) EXPECT_EQ(readFile(at("F") / name), bytes) << name;
+}
+
+}  // namespace
+}  // namespace ostrel::fileprovider::testing
