@@ -67,6 +67,14 @@ bool DriveStack::startDaemon() {
   return eventually([&] { return fs::exists(socket); });
 }
 
+void DriveStack::killDaemon() {
+  if (!daemon_) return;
+  daemon_->signal(SIGKILL);
+  daemon_->waitForExit(20s);
+  daemon_.reset();
+  std::system(("fusermount3 -u -z '" + mount().string() + "' 2>/dev/null").c_str());
+}
+
 std::optional<int> DriveStack::stopDaemon() {
   if (!daemon_) return std::nullopt;
   daemon_->signal(SIGTERM);

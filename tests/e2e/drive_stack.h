@@ -29,6 +29,8 @@ class DriveStack {
   bool startDaemon();
   // SIGTERM, then the daemon's exit status.
   std::optional<int> stopDaemon();
+  // SIGKILL, as a crash ends it; the mount it leaves is taken down.
+  void killDaemon();
 
   struct Result {
     nlohmann::json output;

@@ -102,6 +102,12 @@ FsResult<uint64_t> DomainFileSystem::open(Inode inode, int flags) {
     open_.emplace(id, std::make_shared<OpenFile>(OpenFile{std::move(fd), inode, token, wantsWrite, truncate}));
     return id;
   }
+  // The size the kernel was last told; the fetch may bring the service's own correction.
+  off_t announced = 0;
+  {
+    std::lock_guard lock(mutex_);
+    if (Node* node = tree_.find(inode)) announced = attributesOf(*node).st_size;
+  }
   // A newer version may replace the cached file between fetch and open: fetch again.
   for (int attempt = 0; attempt < 3; ++attempt) {
     auto contents = contentsOf(inode);
@@ -110,17 +116,12 @@ FsResult<uint64_t> DomainFileSystem::open(Inode inode, int flags) {
     if (!fd) continue;
     struct stat bytes {};
     if (::fstat(fd.get(), &bytes) != 0) return std::unexpected(errno);
-    bool direct = false;
-    {
+    const bool direct = announced != bytes.st_size;
+    if (direct) {
+      // The kernel may hold the size it was told and cut reads there: this
+      // handle reads past it, and the attributes are asked for again.
       std::lock_guard lock(mutex_);
-      Node* node = tree_.find(inode);
-      const int64_t announced = node && node->item ? believableSize(*node->item).value_or(0) : 0;
-      if (announced != bytes.st_size) {
-        // The kernel may hold the size it was told and cut reads there: this
-        // handle reads past it, and the attributes are asked for again.
-        direct = true;
-        notifyKernel({{0, {}, inode}});
-      }
+      notifyKernel({{0, {}, inode}});
     }
     return addHandle(OpenFile{std::move(fd), inode, std::nullopt, false, false, direct});
   }
