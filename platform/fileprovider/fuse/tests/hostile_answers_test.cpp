@@ -98,5 +98,18 @@ TEST_F(DomainMountTest, NamesNoDirectoryCanHoldAreShownSafelyAndDistinctly) {
   for (const auto& [name, bytes] : before) EXPECT_EQ(readFile(at("F") / name), bytes) << name;
 }
 
+TEST_F(DomainMountTest, ADownloadThatCannotBeKeptLeavesNothingBehind) {
+  auto file = extension_->addFile(rootContainerItemIdentifier, "memo.txt", "service bytes");
+  mountDrive();
+  // Nothing can be put where fetched contents are kept.
+  fs::remove_all(storage_.contentsDirectory());
+  writeFile(storage_.contentsDirectory(), "not a folder");
+
+  EXPECT_FALSE(UniqueFd(::open(at("memo.txt").c_str(), O_RDONLY | O_CLOEXEC)).valid());
+  EXPECT_EQ(extension_->fetches(file), 1u);
+  EXPECT_TRUE(fs::is_empty(storage_.temporaryDirectory()));
+  EXPECT_EQ(readFile(storage_.contentsDirectory()), "not a folder");
+}
+
 }  // namespace
 }  // namespace ostrel::fileprovider::testing
