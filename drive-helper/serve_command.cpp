@@ -2,6 +2,7 @@
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <string>
 #include <thread>
 
 #include "drive-helper/app_group.h"
@@ -39,11 +40,17 @@ void cmdServe(const Arguments& args) {
   host->start();
 
   std::thread([queue, weakHost = std::weak_ptr<Host>(host)] {
-    readMessages(std::cin, [&](json::Value message) {
-      queue->async([weakHost, message = std::move(message)] {
-        if (auto live = weakHost.lock()) live->handle(message);
-      });
-    });
+    readMessages(
+        std::cin,
+        [&](json::Value message) {
+          queue->async([weakHost, message = std::move(message)] {
+            if (auto live = weakHost.lock()) live->handle(message);
+          });
+        },
+        // Through the main queue, so that it comes after the answers to earlier lines.
+        [&](std::string problem) {
+          queue->async([problem = std::move(problem)] { emit({{"event", "error"}, {"message", problem}}); });
+        });
     // The desktop application is gone: end at once, whatever the main queue is doing.
     exitNow(0);
   }).detach();

@@ -74,6 +74,30 @@ TEST_F(ServeProcessTest, ItKeepsTryingTheServiceAnswersMessagesAndEndsWhenInputE
   }
 }
 
+TEST_F(ServeProcessTest, AnOverlongInputLineIsDroppedWithAnErrorAndTheNextLineIsAnswered) {
+  ASSERT_EQ(run({"register", "matters", "Matters", "https://ostrel.example/api"}).status, 0);
+  auto child = start({"serve", "matters"});
+  ASSERT_TRUE(child);
+
+  // 5 MB that would be a valid message but for its length, then a message
+  // whose answer shows that reading went on.
+  const std::string padded = "{\"type\":\"status\",\"pad\":\"" + std::string(5 * 1024 * 1024, 'x') + "\"}\n";
+  ASSERT_TRUE(child->writeInput(padded + "{\"type\":\"nonsense\"}\n"));
+
+  std::vector<Value> seen;
+  const auto isInputError = [](const Value& event) {
+    return event.value("event", "") == "error" && !event.value("message", "").starts_with("getService: ");
+  };
+  const auto dropped = readUntil(*child, seen, isInputError);
+  EXPECT_EQ(dropped, (Value{{"event", "error"}, {"message", "input line longer than 1048576 bytes dropped"}}))
+      << ::testing::PrintToString(seen);
+  const auto answered = readUntil(*child, seen, isInputError);
+  EXPECT_EQ(answered, (Value{{"event", "error"}, {"message", "unknown message"}})) << ::testing::PrintToString(seen);
+
+  child->closeInput();
+  EXPECT_EQ(child->waitForExit(kWait), 0);
+}
+
 TEST_F(ServeProcessTest, ADomainRegisteredBeforeTheLayoutChangeIsReimportedAndStaysMarkedUntilItWorks) {
   ASSERT_EQ(run({"register", "old", "Old", "https://ostrel.example/api"}).status, 0);
   auto defaults = UserDefaults::suite(group());

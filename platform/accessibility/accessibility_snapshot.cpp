@@ -1,12 +1,16 @@
 #include "platform/accessibility/accessibility_snapshot.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
-#include <fstream>
 #include <limits>
 
 #include <nlohmann/json.hpp>
 
 #include "platform/accessibility/accessibility_error.h"
+#include "platform/foundation/unique_fd.h"
 
 namespace ostrel::accessibility {
 
@@ -107,22 +111,28 @@ std::expected<AccessibilitySnapshot, Error> parseAccessibilitySnapshot(std::stri
 
 std::expected<AccessibilitySnapshot, Error> readAccessibilitySnapshot(const std::filesystem::path& file,
                                                                       SnapshotPart part) {
-  std::error_code sizeError;
-  if (const auto size = std::filesystem::file_size(file, sizeError);
-      !sizeError && size > AccessibilitySnapshot::maxFileSize) {
+  // Non-blocking, so that a FIFO without a writer opens at once and is then
+  // refused, instead of holding the poll until someone writes to it.
+  UniqueFd fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (!fd) return std::unexpected(POSIXError::make(errno));
+  struct stat status {};
+  if (::fstat(fd.get(), &status) != 0) return std::unexpected(POSIXError::make(errno));
+  if (!S_ISREG(status.st_mode)) return std::unexpected(POSIXError::make(EINVAL));
+  if (static_cast<uintmax_t>(status.st_size) > AccessibilitySnapshot::maxFileSize) {
     return std::unexpected(POSIXError::make(EFBIG));
   }
-  errno = 0;
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return std::unexpected(POSIXError::make(errno != 0 ? errno : ENOENT));
   std::string text;
+  text.reserve(static_cast<size_t>(status.st_size));
   char buffer[64 * 1024];
-  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-    text.append(buffer, static_cast<size_t>(in.gcount()));
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::unexpected(POSIXError::make(errno));
+    if (n == 0) break;
+    text.append(buffer, static_cast<size_t>(n));
     // The file may have grown since it was measured.
     if (text.size() > AccessibilitySnapshot::maxFileSize) return std::unexpected(POSIXError::make(EFBIG));
   }
-  if (in.bad()) return std::unexpected(POSIXError::make(EIO));
   return parseAccessibilitySnapshot(text, part);
 }
 

@@ -44,7 +44,8 @@ std::expected<AccessibilitySnapshot, Error> parseAccessibilitySnapshot(std::stri
                                                                        SnapshotPart part = SnapshotPart::everything);
 
 // Reads and parses the file; a missing or unreadable file fails with the
-// POSIX error, one over maxFileSize with EFBIG.
+// POSIX error, one over maxFileSize with EFBIG, and anything but a regular
+// file (a FIFO, a device, a directory) with EINVAL, without waiting on it.
 std::expected<AccessibilitySnapshot, Error> readAccessibilitySnapshot(const std::filesystem::path& file,
                                                                       SnapshotPart part = SnapshotPart::everything);
 

@@ -22,7 +22,8 @@ class ListenerDelegate {
 class Listener {
  public:
   // NSXPCListener anonymousListener: a fresh socket in the per-user runtime
-  // directory. Fails when the directory is unsafe or the path too long.
+  // directory, after removing the sockets there of processes that ended.
+  // Fails when the directory is unsafe or the path too long.
   static std::expected<std::shared_ptr<Listener>, Error> anonymous();
   // NSXPCListener initWithMachServiceName: listens at the service's endpoint.
   // Fails while another live listener serves the name; a stale socket left by

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -10,9 +11,16 @@
 #include "platform/xpc/connection_access_linux.h"
 #include "platform/xpc/listener.h"
 #include "platform/xpc/runtime_directory_linux.h"
+#include "platform/xpc/stale_sockets_linux.h"
 #include "platform/xpc/unix_socket_linux.h"
 
 namespace ostrel::xpc {
+
+namespace {
+// Another listener holds the lock for a connect and a bind; anything longer
+// is a lock that will not come back soon.
+constexpr std::chrono::milliseconds lockPatience{2000};
+}  // namespace
 
 struct Listener::State {
   State(ListenerEndpoint endpoint, UniqueFd socket, WakeEvent wake)
@@ -80,6 +88,10 @@ void Listener::State::admit(UniqueFd peer) {
 std::expected<std::shared_ptr<Listener>, Error> Listener::anonymous() {
   auto directory = runtimeDirectoryPath();
   if (auto prepared = prepareRuntimeDirectory(directory); !prepared) return std::unexpected(prepared.error());
+  // Without the lock the sweep waits for another time; our own fresh path
+  // needs none, since no one removes a socket of a running process.
+  auto lock = RuntimeDirectoryLock::acquire(directory, lockPatience);
+  if (lock) removeDeadAnonymousSockets(directory);
   return listenAtPath(uniqueSocketPath(directory));
 }
 
@@ -87,12 +99,17 @@ std::expected<std::shared_ptr<Listener>, Error> Listener::forService(std::string
   if (serviceName.empty() || serviceName.find('/') != std::string_view::npos || serviceName.starts_with('.')) {
     return std::unexpected(POSIXError::make(EINVAL));
   }
-  if (auto prepared = prepareRuntimeDirectory(runtimeDirectoryPath()); !prepared) {
-    return std::unexpected(prepared.error());
-  }
+  auto directory = runtimeDirectoryPath();
+  if (auto prepared = prepareRuntimeDirectory(directory); !prepared) return std::unexpected(prepared.error());
+  auto lock = RuntimeDirectoryLock::acquire(directory, lockPatience);
+  if (!lock) return std::unexpected(lock.error());
   std::string path = ListenerEndpoint::forService(serviceName).socketPath;
-  // A socket that still answers belongs to a running listener: never steal it.
-  if (connectTo(path)) return std::unexpected(POSIXError::make(EADDRINUSE));
+  // Only a socket that refuses connections is stale; one that answers, or
+  // whose backlog is full, belongs to a running listener: never steal it.
+  auto state = probeSocketPath(path);
+  if (!state) return std::unexpected(state.error());
+  if (*state == SocketPathState::live) return std::unexpected(POSIXError::make(EADDRINUSE));
+  removeDeadAnonymousSockets(directory);
   return listenAtPath(std::move(path));
 }
 

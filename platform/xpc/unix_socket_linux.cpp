@@ -81,6 +81,22 @@ std::expected<UniqueFd, Error> connectTo(const std::string& path) {
   return fd;
 }
 
+std::expected<SocketPathState, Error> probeSocketPath(const std::string& path) {
+  auto address = addressOf(path);
+  if (!address) return std::unexpected(address.error());
+  // Non-blocking: a listener that does not accept must not hold us up.
+  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!fd.valid()) return std::unexpected(socketError(errno, "socket"));
+  int rc;
+  do {
+    rc = ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&*address), sizeof(*address));
+  } while (rc != 0 && errno == EINTR);
+  if (rc == 0 || errno == EAGAIN || errno == EINPROGRESS) return SocketPathState::live;
+  if (errno == ECONNREFUSED) return SocketPathState::stale;
+  if (errno == ENOENT) return SocketPathState::absent;
+  return std::unexpected(socketError(errno, "connect " + path));
+}
+
 std::expected<UniqueFd, int> acceptFrom(int listeningFd) {
   int fd = ::accept4(listeningFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
   if (fd < 0) return std::unexpected(errno);

@@ -20,6 +20,14 @@ size_t maxSocketPathLength();
 std::expected<UniqueFd, Error> listenAt(const std::string& path);
 // A blocking connect to `path`; the socket is left non-blocking.
 std::expected<UniqueFd, Error> connectTo(const std::string& path);
+// What is at a socket path, found by a connect that never waits.
+enum class SocketPathState {
+  absent,  // nothing at the path
+  stale,   // a file nobody accepts on (ECONNREFUSED): its listener is gone
+  live,    // a listener took the connection or has its backlog full
+};
+// Fails with the connect error when it says neither (EACCES, ENOTDIR, …).
+std::expected<SocketPathState, Error> probeSocketPath(const std::string& path);
 // The next pending connection without blocking, or the errno of accept4.
 std::expected<UniqueFd, int> acceptFrom(int listeningFd);
 

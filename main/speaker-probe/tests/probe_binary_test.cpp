@@ -1,6 +1,7 @@
 // The real program over a real snapshot file that the test rewrites between polls.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -109,6 +110,20 @@ TEST_F(ProbeBinaryTest, MissingSnapshotIsNoTrustAndSIGINTEndsWithStatusZero) {
   ChildProcess probe = start({});
   EXPECT_EQ(next(probe, 1), (std::vector<json>{{{"event", "hello"}, {"granted", false}}}));
   probe.signal(SIGINT);
+  EXPECT_EQ(probe.waitForExit(lineTimeout), 0);
+}
+
+TEST_F(ProbeBinaryTest, AFifoNobodyWritesIsAnUnreadableSnapshotAndPollingGoesOn) {
+  ASSERT_EQ(::mkfifo(snapshotFile().c_str(), 0600), 0);
+  ChildProcess probe = start({});
+  // What a missing snapshot gives, rather than a probe stuck opening the FIFO.
+  EXPECT_EQ(next(probe, 3), (std::vector<json>{{{"event", "hello"}, {"granted", false}},
+                                               {{"event", "meeting"}, {"active", false}},
+                                               {{"event", "speaker"}, {"name", nullptr}}}));
+  // A real file renamed over the FIFO is seen at a later poll.
+  write(snapshot(true));
+  EXPECT_EQ(next(probe, 1), (std::vector<json>{{{"event", "permission"}, {"granted", true}}}));
+  probe.signal(SIGTERM);
   EXPECT_EQ(probe.waitForExit(lineTimeout), 0);
 }
 

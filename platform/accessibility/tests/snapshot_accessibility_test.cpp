@@ -1,11 +1,15 @@
 #include "platform/accessibility/snapshot_accessibility.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <optional>
 #include <string>
 
@@ -110,6 +114,25 @@ TEST_F(SnapshotAccessibilityTest, OversizedFileIsRefusedUnread) {
   ASSERT_FALSE(snapshot);
   EXPECT_EQ(snapshot.error().code, EFBIG);
   EXPECT_FALSE(snapshotAccessibility(file())->isProcessTrusted());
+}
+
+TEST_F(SnapshotAccessibilityTest, AnythingButARegularFileIsRefusedWithoutWaiting) {
+  const fs::path fifo = directory_ / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const fs::path folder = directory_ / "folder";
+  fs::create_directory(folder);
+  for (const fs::path& path : {fifo, folder, fs::path("/dev/null")}) {
+    auto reading = std::async(std::launch::async, [path] { return readAccessibilitySnapshot(path); });
+    if (reading.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+      ADD_FAILURE() << path << " held the read";
+      // A writer that comes and goes ends a read stuck on the FIFO, so the test can end.
+      ::close(::open(fifo.c_str(), O_RDWR | O_NONBLOCK));
+    }
+    const auto snapshot = reading.get();
+    ASSERT_FALSE(snapshot) << path;
+    EXPECT_EQ(snapshot.error().domain, POSIXError::domain) << path;
+    EXPECT_EQ(snapshot.error().code, EINVAL) << path;
+  }
 }
 
 TEST_F(SnapshotAccessibilityTest, DefaultFileFollowsTheEnvironment) {

@@ -4,6 +4,9 @@
 //     ("from-child", 1.5), answers the first accessTokenWithReply: with
 //     ("child-token", 1700000000.5) and leaves later ones unanswered. Exits when
 //     the connection ends.
+//   xpc_test_peer listen
+//     Makes an anonymous listener, prints its socket path on a line and waits
+//     (30 s at most) to be killed, which leaves the socket file behind.
 //   xpc_test_peer foreign <socket path> keep-dac|plain
 //     Becomes uid 65534 (keep-dac: still able to open root's files), connects
 //     and sends a request. Exit status: 0 closed without a reply, 10 connect
@@ -18,6 +21,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -71,6 +75,15 @@ int runHost(const char* text) {
   return 0;
 }
 
+int runListener() {
+  auto listener = Listener::anonymous();
+  if (!listener) return 3;
+  std::printf("%s\n", (*listener)->endpoint().socketPath.c_str());
+  std::fflush(stdout);
+  ::sleep(30);
+  return 0;
+}
+
 // Only raw system calls from here: after changing uid the process exits with _exit.
 bool becomeNobody(bool keepFileAccess) {
   // Leaving euid 0 clears the effective capabilities but keeps the permitted ones.
@@ -104,6 +117,7 @@ bool becomeNobody(bool keepFileAccess) {
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "host" && argc == 3) return runHost(argv[2]);
+  if (mode == "listen" && argc == 2) return runListener();
   if (mode == "foreign" && argc == 4) runForeign(argv[2], std::string(argv[3]) == "keep-dac");
   return 2;
 }
