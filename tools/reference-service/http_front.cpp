@@ -146,6 +146,11 @@ bool HttpFront::start() {
 
 void HttpFront::stop() {
   if (!thread_.joinable()) return;
+  {
+    std::lock_guard lock(stopping_);
+    stopRequested_ = true;
+  }
+  stopped_.notify_all();
   server_.stop();
   thread_.join();
 }
@@ -177,7 +182,10 @@ Reply HttpFront::respond(Incoming& incoming) {
   service_.requests().record({nowMicros(), incoming.method(), incoming.target(), incoming.headerNames(),
                               incoming.header("Authorization").has_value()});
   auto fault = service_.faults().take(incoming.method(), incoming.path());
-  if (fault && fault->delay.count() > 0) std::this_thread::sleep_for(fault->delay);
+  if (fault && fault->delay.count() > 0) {
+    std::unique_lock lock(stopping_);
+    stopped_.wait_for(lock, fault->delay, [&] { return stopRequested_; });
+  }
   Reply reply = fault && fault->status ? faultReply(*fault) : route(incoming);
   if (fault && fault->dropAfterBytes) reply.dropAfterBytes = fault->dropAfterBytes;
   return reply;

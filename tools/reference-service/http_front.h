@@ -1,7 +1,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <expected>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,7 +29,8 @@ class HttpFront {
   // Serves on a thread of its own; returns once requests are being taken,
   // false when the server could not run.
   bool start();
-  // Ends serving and waits for the requests under way.
+  // Ends serving and waits for the requests under way; requests a fault
+  // rule delays go on at once.
   void stop();
 
  private:
@@ -40,6 +43,9 @@ class HttpFront {
   httplib::Server server_;
   std::thread thread_;
   std::atomic<bool> ended_{false};
+  std::mutex stopping_;
+  std::condition_variable stopped_;
+  bool stopRequested_ = false;
   std::vector<Route> drive_;
   std::vector<Route> transfers_;
   std::vector<Route> admin_;

@@ -13,47 +13,78 @@ Error fileSystemError(const std::error_code& code) {
 
 }  // namespace
 
-ContentCache::ContentCache(std::filesystem::path directory) : directory_(std::move(directory)) {
+ContentCache::ContentCache(std::filesystem::path directory, Runner runner)
+    : directory_(std::move(directory)), runner_(std::move(runner)) {
   std::error_code ignored;
   std::filesystem::remove_all(directory_, ignored);
   std::filesystem::create_directories(directory_, ignored);
 }
 
 std::expected<ContentCache::Entry, Error> ContentCache::obtain(const ItemIdentifier& identifier,
-                                                                const std::string& contentVersion,
-                                                                const Fetch& fetch) {
-  std::promise<std::expected<Entry, Error>> promise;
+                                                                const std::string& contentVersion, Fetch fetch,
+                                                                std::stop_token waiter) {
+  std::shared_ptr<Pending> pending;
+  bool starts = false;
   {
-    std::unique_lock lock(mutex_);
+    std::lock_guard lock(mutex_);
     if (auto found = cached_.find(identifier); found != cached_.end() && found->second.contentVersion == contentVersion)
       return Entry{found->second.file, nullptr};
-    if (auto running = fetching_.find(identifier); running != fetching_.end()) {
-      Pending pending = running->second;
-      lock.unlock();
-      // The fetch in progress is itself bounded.
-      return pending.get();
+    auto& running = fetching_[identifier];
+    if (running) {
+      std::lock_guard waiting(running->mutex);
+      // A fetch everyone gave up on is ending: this request starts another.
+      if (!running->cancel.stop_requested()) {
+        ++running->waiters;
+        pending = running;
+      }
     }
-    fetching_.emplace(identifier, promise.get_future().share());
+    if (!pending) {
+      running = pending = std::make_shared<Pending>();
+      pending->waiters = 1;
+      starts = true;
+    }
   }
+  if (starts) {
+    runner_([this, identifier, contentVersion, fetch = std::move(fetch), pending] {
+      std::expected<Entry, Error> result;
+      if (auto fetched = fetch(pending->cancel.get_token())) {
+        // The item handed back describes exactly the bytes delivered.
+        const std::string version = fetched->item && fetched->item->itemVersion()
+                                        ? fetched->item->itemVersion()->contentVersion
+                                        : contentVersion;
+        auto file = adopt(identifier, version, fetched->contents);
+        if (file) {
+          result = Entry{*file, std::move(fetched->item)};
+        } else {
+          result = std::unexpected(file.error());
+        }
+      } else {
+        result = std::unexpected(fetched.error());
+      }
+      {
+        std::lock_guard lock(mutex_);
+        if (auto found = fetching_.find(identifier); found != fetching_.end() && found->second == pending)
+          fetching_.erase(found);
+      }
+      {
+        std::lock_guard lock(pending->mutex);
+        pending->result = std::move(result);
+      }
+      pending->done.notify_all();
+    });
+  }
+  return await(*pending, std::move(waiter));
+}
 
-  std::expected<Entry, Error> result;
-  if (auto fetched = fetch()) {
-    // The item handed back describes exactly the bytes delivered.
-    const std::string version =
-        fetched->item && fetched->item->itemVersion() ? fetched->item->itemVersion()->contentVersion : contentVersion;
-    auto file = adopt(identifier, version, fetched->contents);
-    if (file) {
-      result = Entry{*file, std::move(fetched->item)};
-    } else {
-      result = std::unexpected(file.error());
-    }
-  } else {
-    result = std::unexpected(fetched.error());
-  }
-  promise.set_value(result);
-  std::lock_guard lock(mutex_);
-  fetching_.erase(identifier);
-  return result;
+std::expected<ContentCache::Entry, Error> ContentCache::await(Pending& pending, std::stop_token waiter) {
+  std::unique_lock lock(pending.mutex);
+  // The fetch itself is bounded: it ends with its answer, its time-out or the mount.
+  pending.done.wait(lock, waiter, [&] { return pending.result.has_value(); });
+  --pending.waiters;
+  if (pending.result) return *pending.result;
+  // Nobody waits any more: the download is nobody's.
+  if (pending.waiters == 0) pending.cancel.request_stop();
+  return std::unexpected(CocoaError::make(CocoaError::userCancelled));
 }
 
 std::expected<std::filesystem::path, Error> ContentCache::adopt(const ItemIdentifier& identifier,

@@ -3,7 +3,9 @@
 #include <expected>
 #include <filesystem>
 #include <functional>
-#include <future>
+#include <condition_variable>
+#include <memory>
+#include <stop_token>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -24,15 +26,20 @@ class ContentCache {
     // The item as of the fetched bytes; nothing when they came from the cache.
     ItemPtr item;
   };
-  using Fetch = std::function<std::expected<ExtensionCalls::Fetched, Error>()>;
+  // Fetches the bytes; ends early when the token fires.
+  using Fetch = std::function<std::expected<ExtensionCalls::Fetched, Error>(std::stop_token)>;
+  // Runs a fetch on a thread of its own.
+  using Runner = std::function<void(std::function<void()>)>;
 
   // Files left by an earlier run are stale: their versions are unknown.
-  explicit ContentCache(std::filesystem::path directory);
+  ContentCache(std::filesystem::path directory, Runner runner);
 
   // The file of that version, fetched when missing. Concurrent requests for
-  // one item share a single fetch.
+  // one item share a single fetch, which runs on the runner: a requester
+  // whose `waiter` token fires stops waiting (userCancelled) while the fetch
+  // goes on for the others; once nobody waits, the fetch is cancelled.
   std::expected<Entry, Error> obtain(const ItemIdentifier& identifier, const std::string& contentVersion,
-                                     const Fetch& fetch);
+                                     Fetch fetch, std::stop_token waiter);
   // Takes `file` over (moves it in) as the bytes of that version; when that
   // fails, the file is removed.
   std::expected<std::filesystem::path, Error> adopt(const ItemIdentifier& identifier,
@@ -48,13 +55,22 @@ class ContentCache {
     std::filesystem::path file;
     uint64_t size = 0;
   };
-  using Pending = std::shared_future<std::expected<Entry, Error>>;
+  struct Pending {
+    std::mutex mutex;
+    std::condition_variable_any done;
+    std::optional<std::expected<Entry, Error>> result;
+    size_t waiters = 0;
+    std::stop_source cancel;
+  };
+  // Waits for the fetch as one of its requesters.
+  static std::expected<Entry, Error> await(Pending& pending, std::stop_token waiter);
 
   std::filesystem::path directory_;
+  Runner runner_;
   std::mutex mutex_;
   uint64_t nextFile_ = 0;
   std::map<ItemIdentifier, Cached> cached_;
-  std::map<ItemIdentifier, Pending> fetching_;
+  std::map<ItemIdentifier, std::shared_ptr<Pending>> fetching_;
 };
 
 }  // namespace ostrel::fileprovider

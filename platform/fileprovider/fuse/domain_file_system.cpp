@@ -75,7 +75,7 @@ DomainFileSystem::DomainFileSystem(std::shared_ptr<ReplicatedExtension> extensio
       storage_(std::move(storage)),
       options_(options),
       calls_(std::move(extension), options.callTimeout),
-      cache_(storage_.contentsDirectory()),
+      cache_(storage_.contentsDirectory(), [this](std::function<void()> fetch) { fetches_.post(std::move(fetch)); }),
       log_(mountLogSubsystem, "mount"),
       uid_(::getuid()),
       gid_(::getgid()),
@@ -103,6 +103,7 @@ void DomainFileSystem::notifyKernel(std::vector<Invalidation> invalidations) {
 void DomainFileSystem::shutdown() {
   if (retry_) retry_->stop();
   calls_.shutdown();
+  fetches_.stop();
   sender_.stop();
 }
 

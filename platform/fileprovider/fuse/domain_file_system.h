@@ -22,6 +22,7 @@
 #include "platform/fileprovider/fuse/item_tree.h"
 #include "platform/fileprovider/fuse/local_store.h"
 #include "platform/fileprovider/fuse/mount_options.h"
+#include "platform/fileprovider/fuse/request_dispatcher.h"
 #include "platform/fileprovider/fuse/retry_loop.h"
 #include "platform/fileprovider/fuse/serial_worker.h"
 #include "platform/fileprovider/fuse/superseded_versions.h"
@@ -57,6 +58,8 @@ class DomainFileSystem {
                                                                       Domain domain, DomainStorage storage,
                                                                       MountOptions options);
 
+  // Whether the directory's listing is here: lookups in it need not wait.
+  bool isListed(Inode inode);
   FsResult<Entry> lookup(Inode parent, const std::string& name);
   void forget(Inode inode, uint64_t count);
   FsResult<struct stat> attributes(Inode inode);
@@ -215,6 +218,7 @@ class DomainFileSystem {
   // Notified whenever a send ends.
   std::condition_variable sendSettled_;
   // Last, so that they stop before what their jobs use goes.
+  RequestDispatcher fetches_;
   SerialWorker sender_;
   std::unique_ptr<RetryLoop> retry_;
 };

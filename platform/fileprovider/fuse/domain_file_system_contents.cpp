@@ -24,7 +24,10 @@ FsResult<ContentCache::Entry> DomainFileSystem::contentsOf(Inode inode) {
     version = contentVersionOf(*node->item);
     requested = node->item->itemVersion();
   }
-  auto contents = cache_.obtain(identifier, version, [&] { return calls_.fetchContents(identifier, requested); });
+  auto contents = cache_.obtain(
+      identifier, version,
+      [this, identifier, requested](std::stop_token stop) { return calls_.fetchContents(identifier, requested, stop); },
+      RequestScope::current());
   if (!contents) {
     log_.error("fetching %{public}s failed: %{public}s", {identifier.rawValue, describe(contents.error())});
     return std::unexpected(errnoForError(contents.error()));

@@ -61,6 +61,12 @@ void DomainFileSystem::mergeLocal(Node& container, std::vector<Invalidation>& in
   }
 }
 
+bool DomainFileSystem::isListed(Inode inode) {
+  std::lock_guard lock(mutex_);
+  Node* node = tree_.find(inode);
+  return node && node->directory && node->listed;
+}
+
 FsResult<DomainFileSystem::Entry> DomainFileSystem::lookup(Inode parent, const std::string& name) {
   if (auto listed = ensureListed(parent); !listed) return std::unexpected(listed.error());
   std::lock_guard lock(mutex_);

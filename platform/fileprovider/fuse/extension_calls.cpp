@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "platform/fileprovider/fuse/one_shot.h"
 #include "platform/fileprovider/observers.h"
@@ -60,12 +61,30 @@ constexpr int maximumListingRestarts = 3;
 
 }  // namespace
 
+namespace {
+thread_local std::stop_token requestToken;
+}  // namespace
+
+RequestScope::RequestScope(std::stop_token token) : previous_(std::exchange(requestToken, std::move(token))) {}
+
+RequestScope::~RequestScope() {
+  requestToken = std::move(previous_);
+}
+
+std::stop_token RequestScope::current() {
+  return requestToken;
+}
+
+ExtensionCalls::Stops::Stops(std::stop_token mountToken, std::stop_token requestToken)
+    : mount(mountToken, [this] { either.request_stop(); }), request(requestToken, [this] { either.request_stop(); }) {}
+
 ExtensionCalls::ExtensionCalls(std::shared_ptr<ReplicatedExtension> extension, std::chrono::milliseconds timeout)
     : extension_(std::move(extension)), timeout_(timeout) {}
 
 template <class T, class Start>
-std::expected<T, Error> ExtensionCalls::await(Start start) {
-  if (stopping_.stop_requested()) return std::unexpected(cancelled());
+std::expected<T, Error> ExtensionCalls::await(Start start, std::stop_token request) {
+  if (stopping_.stop_requested() || request.stop_requested()) return std::unexpected(cancelled());
+  Stops stops(stopping_.get_token(), request);
   auto answer = std::make_shared<OneShot<std::expected<T, Error>>>();
   ProgressPtr progress = start([answer](std::expected<T, Error> result) { answer->set(std::move(result)); });
 
@@ -78,7 +97,7 @@ std::expected<T, Error> ExtensionCalls::await(Start start) {
   // A shutdown that began before the registration above did not see this call.
   if (stopping_.stop_requested() && progress) progress->cancel();
 
-  auto result = answer->wait(stopping_.get_token(), timeout_);
+  auto result = answer->wait(stops.either.get_token(), timeout_);
   bool gaveUp = false;
   if (!result) {
     if (progress) progress->cancel();
@@ -89,7 +108,7 @@ std::expected<T, Error> ExtensionCalls::await(Start start) {
     std::lock_guard lock(mutex_);
     inFlight_.erase(call);
   }
-  if (gaveUp) return std::unexpected(stopping_.stop_requested() ? cancelled() : timedOut());
+  if (gaveUp) return std::unexpected(stops.either.stop_requested() ? cancelled() : timedOut());
   return std::move(*result);
 }
 
@@ -104,7 +123,8 @@ std::expected<ItemPtr, Error> ExtensionCalls::item(const ItemIdentifier& identif
 }
 
 std::expected<ExtensionCalls::Fetched, Error> ExtensionCalls::fetchContents(const ItemIdentifier& identifier,
-                                                                              std::optional<ItemVersion> version) {
+                                                                              std::optional<ItemVersion> version,
+                                                                              std::stop_token stop) {
   // Bytes that arrive after the wait gave up are nobody's: they are removed.
   auto abandoned = std::make_shared<std::atomic<bool>>(false);
   auto fetched = await<Fetched>([&](auto deliver) {
@@ -120,7 +140,7 @@ std::expected<ExtensionCalls::Fetched, Error> ExtensionCalls::fetchContents(cons
           }
           deliver(Fetched{std::move(*contents), std::move(item)});
         });
-  });
+  }, std::move(stop));
   if (!fetched) abandoned->store(true);
   return fetched;
 }
@@ -165,6 +185,7 @@ std::expected<void, Error> ExtensionCalls::deleteItem(const ItemIdentifier& iden
 
 std::expected<std::vector<ItemPtr>, Error> ExtensionCalls::listContainer(const ItemIdentifier& container) {
   if (stopping_.stop_requested()) return std::unexpected(cancelled());
+  Stops stops(stopping_.get_token(), RequestScope::current());
   auto enumerator = extension_->enumeratorForContainer(container);
   if (!enumerator) return std::unexpected(enumerator.error());
   auto finish = [&](std::expected<std::vector<ItemPtr>, Error> result) {
@@ -186,12 +207,12 @@ std::expected<std::vector<ItemPtr>, Error> ExtensionCalls::listContainer(const I
           "the listing has more than " + std::to_string(maximumListingPages) + " pages")));
     auto observer = std::make_shared<PageObserver>();
     (*enumerator)->enumerateItems(observer, page);
-    auto outcome = observer->done().wait(stopping_.get_token(), timeout_);
+    auto outcome = observer->done().wait(stops.either.get_token(), timeout_);
     if (!outcome) {
       // Invalidating cancels the enumerator's work, which then finishes the page.
       (*enumerator)->invalidate();
       observer->done().wait(cancellationGrace);
-      return std::unexpected(stopping_.stop_requested() ? cancelled() : timedOut());
+      return std::unexpected(stops.either.stop_requested() ? cancelled() : timedOut());
     }
     if (outcome->error) {
       if (outcome->error->is(FileProviderError::domain, FileProviderError::syncAnchorExpired) &&

@@ -17,6 +17,22 @@
 
 namespace ostrel::fileprovider {
 
+// The stop token of the kernel request the calling thread serves: it fires
+// when the kernel interrupts the request (a signal reached the caller). Every
+// wait below ends with it.
+class RequestScope {
+ public:
+  explicit RequestScope(std::stop_token token);
+  ~RequestScope();
+  RequestScope(const RequestScope&) = delete;
+  RequestScope& operator=(const RequestScope&) = delete;
+  // The token of the innermost scope on this thread; one that never fires outside any.
+  static std::stop_token current();
+
+ private:
+  std::stop_token previous_;
+};
+
 // The extension's asynchronous calls as bounded waits, for request threads
 // that must answer the kernel. A wait ends with the completion, after
 // `timeout` (the call is cancelled through its progress), or when the mount
@@ -31,7 +47,10 @@ class ExtensionCalls {
   ExtensionCalls(std::shared_ptr<ReplicatedExtension> extension, std::chrono::milliseconds timeout);
 
   std::expected<ItemPtr, Error> item(const ItemIdentifier& identifier);
-  std::expected<Fetched, Error> fetchContents(const ItemIdentifier& identifier, std::optional<ItemVersion> version);
+  // `stop` ends the wait too: a download several requests wait for runs
+  // under its own token, not under the first requester's.
+  std::expected<Fetched, Error> fetchContents(const ItemIdentifier& identifier, std::optional<ItemVersion> version,
+                                              std::stop_token stop);
   std::expected<ItemPtr, Error> createItem(ItemPtr itemTemplate, uint32_t fields,
                                            std::optional<std::filesystem::path> contents);
   std::expected<ItemPtr, Error> modifyItem(ItemPtr item, ItemVersion baseVersion, uint32_t changedFields,
@@ -46,7 +65,14 @@ class ExtensionCalls {
 
  private:
   template <class T, class Start>
-  std::expected<T, Error> await(Start start);
+  std::expected<T, Error> await(Start start, std::stop_token request = RequestScope::current());
+  // Fires when the mount shuts down or `request` fires.
+  struct Stops {
+    std::stop_source either;
+    std::stop_callback<std::function<void()>> mount;
+    std::stop_callback<std::function<void()>> request;
+    Stops(std::stop_token mountToken, std::stop_token requestToken);
+  };
 
   std::shared_ptr<ReplicatedExtension> extension_;
   std::chrono::milliseconds timeout_;

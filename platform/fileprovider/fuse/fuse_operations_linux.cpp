@@ -4,18 +4,75 @@
 
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <mutex>
+#include <stop_token>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/fileprovider/fuse/domain_file_system.h"
+#include "platform/fileprovider/fuse/request_dispatcher.h"
 
 namespace ostrel::fileprovider {
 
 namespace {
 
+MountContext& context(fuse_req_t req) {
+  return *static_cast<MountContext*>(fuse_req_userdata(req));
+}
+
 DomainFileSystem& fileSystem(fuse_req_t req) {
-  return *static_cast<DomainFileSystem*>(fuse_req_userdata(req));
+  return context(req).fileSystem;
+}
+
+// What an interrupt of each deferred request stops, by a number: the kernel
+// may interrupt a request at any moment up to its reply, and after it too.
+class Interrupts {
+ public:
+  std::pair<uint64_t, std::stop_token> open() {
+    std::lock_guard lock(mutex_);
+    const uint64_t id = ++next_;
+    return {id, requests_[id].get_token()};
+  }
+  void interrupt(uint64_t id) {
+    std::lock_guard lock(mutex_);
+    if (auto found = requests_.find(id); found != requests_.end()) found->second.request_stop();
+  }
+  void close(uint64_t id) {
+    std::lock_guard lock(mutex_);
+    requests_.erase(id);
+  }
+
+ private:
+  std::mutex mutex_;
+  uint64_t next_ = 0;
+  std::map<uint64_t, std::stop_source> requests_;
+};
+
+Interrupts& interrupts() {
+  static auto* registry = new Interrupts;  // never destroyed: callbacks may come until the process ends
+  return *registry;
+}
+
+void interrupted(fuse_req_t, void* data) {
+  interrupts().interrupt(reinterpret_cast<uintptr_t>(data));
+}
+
+// Serves the request off the loop's threads; an interrupt of the request
+// ends what it waits for (EINTR). `work` replies, and the request is not
+// touched after that.
+template <class Work>
+void deferred(fuse_req_t req, Work work) {
+  auto [id, token] = interrupts().open();
+  fuse_req_interrupt_func(req, interrupted, reinterpret_cast<void*>(static_cast<uintptr_t>(id)));
+  context(req).requests.post([id, token, work = std::move(work)]() mutable {
+    {
+      RequestScope scope(token);
+      work();
+    }
+    interrupts().close(id);
+  });
 }
 
 void replyEntry(fuse_req_t req, const DomainFileSystem::Entry& entry) {
@@ -49,12 +106,16 @@ void init(void*, fuse_conn_info* connection) {
 }
 
 void lookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
-  auto entry = fileSystem(req).lookup(parent, name);
-  if (!entry) {
-    fuse_reply_err(req, entry.error());
-    return;
-  }
-  replyEntry(req, *entry);
+  auto answer = [req, parent, name = std::string(name)] {
+    auto entry = fileSystem(req).lookup(parent, name);
+    if (!entry) {
+      fuse_reply_err(req, entry.error());
+      return;
+    }
+    replyEntry(req, *entry);
+  };
+  if (fileSystem(req).isListed(parent)) return answer();
+  deferred(req, std::move(answer));
 }
 
 void forget(fuse_req_t req, fuse_ino_t inode, uint64_t count) {
@@ -76,28 +137,47 @@ void setattr(fuse_req_t req, fuse_ino_t inode, struct stat* attributes, int toSe
   if (toSet & FUSE_SET_ATTR_SIZE) {
     std::optional<uint64_t> handle;
     if (file) handle = file->fh;
-    replyAttributes(req, fileSystem(req).truncate(inode, attributes->st_size, handle));
+    deferred(req, [req, inode, size = attributes->st_size, handle] {
+      replyAttributes(req, fileSystem(req).truncate(inode, size, handle));
+    });
     return;
   }
   replyAttributes(req, fileSystem(req).attributes(inode));
 }
 
 void opendir(fuse_req_t req, fuse_ino_t inode, fuse_file_info* file) {
-  auto& fs = fileSystem(req);
-  auto handle = fs.openListing(inode, fuse_req_ctx(req)->pid);
-  if (!handle) {
-    fuse_reply_err(req, handle.error());
-    return;
-  }
-  file->fh = *handle;
-  if (fuse_reply_open(req, file) != 0) fs.closeListing(*handle);
+  auto answer = [req, inode, file = *file, reader = fuse_req_ctx(req)->pid]() mutable {
+    auto& fs = fileSystem(req);
+    auto handle = fs.openListing(inode, reader);
+    if (!handle) {
+      fuse_reply_err(req, handle.error());
+      return;
+    }
+    file.fh = *handle;
+    if (fuse_reply_open(req, &file) != 0) fs.closeListing(*handle);
+  };
+  if (fileSystem(req).isListed(inode)) return answer();
+  deferred(req, std::move(answer));
 }
+
+void replyListing(fuse_req_t req, size_t size, off_t offset, uint64_t handle);
 
 void readdir(fuse_req_t req, fuse_ino_t inode, size_t size, off_t offset, fuse_file_info* file) {
   auto& fs = fileSystem(req);
+  const uint64_t handle = file->fh;
   // The first read after opendir comes with the listing just taken; a later start over reads afresh.
-  if (offset == 0 && fs.startsOver(file->fh)) fs.refreshListing(file->fh, inode);
-  auto listing = fs.listing(file->fh);
+  if (offset == 0 && fs.startsOver(handle)) {
+    deferred(req, [req, inode, size, handle] {
+      fileSystem(req).refreshListing(handle, inode);
+      replyListing(req, size, 0, handle);
+    });
+    return;
+  }
+  replyListing(req, size, offset, handle);
+}
+
+void replyListing(fuse_req_t req, size_t size, off_t offset, uint64_t handle) {
+  auto listing = fileSystem(req).listing(handle);
   if (!listing) {
     fuse_reply_err(req, EBADF);
     return;
@@ -125,33 +205,37 @@ void releasedir(fuse_req_t req, fuse_ino_t, fuse_file_info* file) {
 }
 
 void open(fuse_req_t req, fuse_ino_t inode, fuse_file_info* file) {
-  auto& fs = fileSystem(req);
-  auto handle = fs.open(inode, file->flags);
-  if (!handle) {
-    fuse_reply_err(req, handle.error());
-    return;
-  }
-  file->fh = *handle;
-  file->direct_io = fs.readsDirectly(*handle);
-  if (fuse_reply_open(req, file) != 0) fs.release(*handle);
+  deferred(req, [req, inode, file = *file]() mutable {
+    auto& fs = fileSystem(req);
+    auto handle = fs.open(inode, file.flags);
+    if (!handle) {
+      fuse_reply_err(req, handle.error());
+      return;
+    }
+    file.fh = *handle;
+    file.direct_io = fs.readsDirectly(*handle);
+    if (fuse_reply_open(req, &file) != 0) fs.release(*handle);
+  });
 }
 
 void create(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t, fuse_file_info* file) {
-  auto& fs = fileSystem(req);
-  auto created = fs.create(parent, name, file->flags);
-  if (!created) {
-    fuse_reply_err(req, created.error());
-    return;
-  }
-  file->fh = created->second;
-  fuse_entry_param param{};
-  param.ino = created->first.inode;
-  param.attr = created->first.attributes;
-  param.attr_timeout = param.entry_timeout = fs.options().cacheSeconds;
-  if (fuse_reply_create(req, &param, file) != 0) {
-    fs.release(created->second);
-    fs.forget(param.ino, 1);
-  }
+  deferred(req, [req, parent, name = std::string(name), file = *file]() mutable {
+    auto& fs = fileSystem(req);
+    auto created = fs.create(parent, name, file.flags);
+    if (!created) {
+      fuse_reply_err(req, created.error());
+      return;
+    }
+    file.fh = created->second;
+    fuse_entry_param param{};
+    param.ino = created->first.inode;
+    param.attr = created->first.attributes;
+    param.attr_timeout = param.entry_timeout = fs.options().cacheSeconds;
+    if (fuse_reply_create(req, &param, &file) != 0) {
+      fs.release(created->second);
+      fs.forget(param.ino, 1);
+    }
+  });
 }
 
 void read(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_info* file) {
@@ -194,22 +278,29 @@ void fsync(fuse_req_t req, fuse_ino_t, int, fuse_file_info*) {
 }
 
 void mkdir(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t) {
-  auto entry = fileSystem(req).makeDirectory(parent, name);
-  if (!entry) {
-    fuse_reply_err(req, entry.error());
-    return;
-  }
-  replyEntry(req, *entry);
+  deferred(req, [req, parent, name = std::string(name)] {
+    auto entry = fileSystem(req).makeDirectory(parent, name);
+    if (!entry) {
+      fuse_reply_err(req, entry.error());
+      return;
+    }
+    replyEntry(req, *entry);
+  });
+}
+
+void removeEntry(fuse_req_t req, fuse_ino_t parent, const char* name, bool directory) {
+  deferred(req, [req, parent, name = std::string(name), directory, caller = fuse_req_ctx(req)->pid] {
+    auto removed = fileSystem(req).remove(parent, name, directory, caller);
+    fuse_reply_err(req, removed ? 0 : removed.error());
+  });
 }
 
 void unlink(fuse_req_t req, fuse_ino_t parent, const char* name) {
-  auto removed = fileSystem(req).remove(parent, name, false, fuse_req_ctx(req)->pid);
-  fuse_reply_err(req, removed ? 0 : removed.error());
+  removeEntry(req, parent, name, false);
 }
 
 void rmdir(fuse_req_t req, fuse_ino_t parent, const char* name) {
-  auto removed = fileSystem(req).remove(parent, name, true, fuse_req_ctx(req)->pid);
-  fuse_reply_err(req, removed ? 0 : removed.error());
+  removeEntry(req, parent, name, true);
 }
 
 void rename(fuse_req_t req, fuse_ino_t parent, const char* name, fuse_ino_t newParent, const char* newName,
@@ -218,8 +309,11 @@ void rename(fuse_req_t req, fuse_ino_t parent, const char* name, fuse_ino_t newP
     fuse_reply_err(req, EINVAL);
     return;
   }
-  auto renamed = fileSystem(req).rename(parent, name, newParent, newName, flags & RENAME_NOREPLACE);
-  fuse_reply_err(req, renamed ? 0 : renamed.error());
+  deferred(req, [req, parent, name = std::string(name), newParent, newName = std::string(newName),
+                 noReplace = (flags & RENAME_NOREPLACE) != 0] {
+    auto renamed = fileSystem(req).rename(parent, name, newParent, newName, noReplace);
+    fuse_reply_err(req, renamed ? 0 : renamed.error());
+  });
 }
 
 // Links have no counterpart at the service.

@@ -5,7 +5,18 @@
 
 namespace ostrel::fileprovider {
 
-// The low-level operations; each request's user data is the DomainFileSystem.
+class DomainFileSystem;
+class RequestDispatcher;
+
+// What each request's user data points to.
+struct MountContext {
+  DomainFileSystem& fileSystem;
+  // Where requests that wait for the extension are served, so that the
+  // loop's threads answer what is known at once whatever waits.
+  RequestDispatcher& requests;
+};
+
+// The low-level operations.
 const fuse_lowlevel_ops& domainOperations();
 
 }  // namespace ostrel::fileprovider

@@ -40,14 +40,15 @@ std::expected<std::unique_ptr<FuseSession>, Error> FuseSession::start(DomainFile
   for (auto& word : words) argv.push_back(word.data());
   fuse_args args = FUSE_ARGS_INIT(static_cast<int>(argv.size()), argv.data());
   const auto& operations = domainOperations();
-  fuse_session* session = fuse_session_new(&args, &operations, sizeof operations, &fileSystem);
+  std::unique_ptr<FuseSession> owner(new FuseSession(fileSystem, mountPoint));
+  fuse_session* session = fuse_session_new(&args, &operations, sizeof operations, &owner->context_);
   fuse_opt_free_args(&args);
   if (!session) return std::unexpected(mountFailed(EINVAL));
   if (fuse_session_mount(session, mountPoint.c_str()) != 0) {
     fuse_session_destroy(session);
     return std::unexpected(mountFailed(EIO));
   }
-  std::unique_ptr<FuseSession> owner(new FuseSession(session, mountPoint));
+  owner->session_ = session;
   owner->loop_ = std::thread([session] {
     // The loop configuration is ours to free (the older entry point leaks it).
     fuse_loop_config* config = fuse_loop_cfg_create();
@@ -57,8 +58,8 @@ std::expected<std::unique_ptr<FuseSession>, Error> FuseSession::start(DomainFile
   return owner;
 }
 
-FuseSession::FuseSession(fuse_session* session, std::filesystem::path mountPoint)
-    : session_(session), mountPoint_(std::move(mountPoint)) {}
+FuseSession::FuseSession(DomainFileSystem& fileSystem, std::filesystem::path mountPoint)
+    : context_{fileSystem, requests_}, mountPoint_(std::move(mountPoint)) {}
 
 FuseSession::~FuseSession() {
   stop();
@@ -67,7 +68,7 @@ FuseSession::~FuseSession() {
 void FuseSession::stop() {
   {
     std::lock_guard lock(mutex_);
-    if (stopped_) return;
+    if (stopped_ || !session_) return;
     stopped_ = true;
   }
   fuse_session_exit(session_);
@@ -78,6 +79,8 @@ void FuseSession::stop() {
   loop_.join();
   fuse_session_unmount(session_);
   waker.join();
+  // What is still served off the loop ends now: the file system stopped waiting.
+  requests_.stop();
   fuse_session_destroy(session_);
 }
 

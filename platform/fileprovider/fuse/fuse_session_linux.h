@@ -8,10 +8,10 @@
 #include <thread>
 #include <vector>
 
+#include "platform/fileprovider/fuse/fuse_operations_linux.h"
 #include "platform/fileprovider/fuse/item_tree.h"
+#include "platform/fileprovider/fuse/request_dispatcher.h"
 #include "platform/foundation/error.h"
-
-struct fuse_session;
 
 namespace ostrel::fileprovider {
 
@@ -33,10 +33,13 @@ class FuseSession {
   void invalidate(const std::vector<Invalidation>& invalidations);
 
  private:
-  FuseSession(fuse_session* session, std::filesystem::path mountPoint);
+  FuseSession(DomainFileSystem& fileSystem, std::filesystem::path mountPoint);
   void stop();
 
-  fuse_session* session_;
+  // Requests served off the loop; they end before the session goes.
+  RequestDispatcher requests_;
+  MountContext context_;
+  fuse_session* session_ = nullptr;
   std::filesystem::path mountPoint_;
   std::thread loop_;
   std::mutex mutex_;
