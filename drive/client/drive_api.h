@@ -46,9 +46,11 @@ class DriveAPI {
   // Transfers. Bytes go to and from the service's transfer addresses,
   // streamed, and never with the partner's token.
   DriveResult<DriveContent> content(std::string_view id, std::stop_token stop) const;
-  // Fetches `url` into `directory` under a fresh upper-case UUID name.
+  // Fetches `url` into `directory` under a fresh upper-case UUID name;
+  // `observer` hears of the bytes as they arrive (see URLSession::download).
   DriveResult<std::filesystem::path> download(const URL& url, const std::filesystem::path& directory,
-                                              std::stop_token stop) const;
+                                              std::stop_token stop,
+                                              const URLSession::DownloadObserver& observer = {}) const;
   // Puts the file to a fresh upload slot; answers the upload identifier.
   DriveResult<std::string> upload(const std::filesystem::path& file, std::string_view filename,
                                   std::string_view item, std::stop_token stop) const;

@@ -19,9 +19,10 @@ DriveResult<DriveContent> DriveAPI::content(std::string_view id, std::stop_token
 }
 
 DriveResult<std::filesystem::path> DriveAPI::download(const URL& url, const std::filesystem::path& directory,
-                                                      std::stop_token stop) const {
+                                                      std::stop_token stop,
+                                                      const URLSession::DownloadObserver& observer) const {
   // A transfer address is pre-authorised: no token, no Accept header.
-  auto response = session_.download({.url = url.string()}, directory, std::move(stop));
+  auto response = session_.download({.url = url.string()}, directory, std::move(stop), observer);
   if (!response) return std::unexpected(transportError(response.error()));
 
   std::error_code ignored;

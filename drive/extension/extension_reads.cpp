@@ -50,9 +50,18 @@ ProgressPtr FileProviderExtension::fetchContents(const ItemIdentifier& identifie
         if (!manager) return std::unexpected(FileProviderError::make(FileProviderError::cannotSynchronize));
         auto directory = manager->temporaryDirectory();
         if (!directory) return std::unexpected(directory.error());
-        auto file = api.download(content->url, *directory, stop);
+        // Counted in bytes, and the file they go to is said: the system can
+        // read what arrived before the whole file is here.
+        progress->setTotalUnitCount(content->item.size.value_or(-1));
+        auto file = api.download(content->url, *directory, stop, [&](const std::filesystem::path& partial, uint64_t bytes) {
+          progress->setFileURL(partial);
+          progress->setCompletedUnitCount(static_cast<int64_t>(bytes));
+        });
         if (!file) return std::unexpected(file.error());
-        progress->setCompletedUnitCount(1);
+        std::error_code sizeError;
+        const auto size = std::filesystem::file_size(*file, sizeError);
+        if (!sizeError) progress->setTotalUnitCount(static_cast<int64_t>(size));
+        progress->setCompletedUnitCount(sizeError ? 1 : static_cast<int64_t>(size));
         // The item of the content answer describes exactly these bytes.
         completion(*file, std::make_shared<DriveItem>(std::move(content->item)), std::nullopt);
         return {};

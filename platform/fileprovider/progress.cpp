@@ -12,9 +12,48 @@ int64_t Progress::completedUnitCount() const {
   return completed_;
 }
 
-void Progress::setCompletedUnitCount(int64_t count) {
+void Progress::setTotalUnitCount(int64_t count) {
   std::lock_guard lock(mutex_);
-  completed_ = count;
+  total_ = count;
+}
+
+void Progress::setCompletedUnitCount(int64_t count) {
+  {
+    std::lock_guard lock(mutex_);
+    completed_ = count;
+  }
+  changed();
+}
+
+std::optional<std::filesystem::path> Progress::fileURL() const {
+  std::lock_guard lock(mutex_);
+  return fileURL_;
+}
+
+void Progress::setFileURL(std::filesystem::path file) {
+  {
+    std::lock_guard lock(mutex_);
+    if (fileURL_ == file) return;
+    fileURL_ = std::move(file);
+  }
+  changed();
+}
+
+void Progress::setProgressHandler(std::function<void()> handler) {
+  {
+    std::lock_guard lock(mutex_);
+    progressHandler_ = handler ? std::make_shared<const std::function<void()>>(std::move(handler)) : nullptr;
+  }
+  changed();
+}
+
+void Progress::changed() {
+  std::shared_ptr<const std::function<void()>> handler;
+  {
+    std::lock_guard lock(mutex_);
+    handler = progressHandler_;
+  }
+  if (handler) (*handler)();
 }
 
 bool Progress::isCancelled() const {

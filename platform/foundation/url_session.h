@@ -2,8 +2,10 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <expected>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stop_token>
@@ -57,11 +59,15 @@ class URLSession {
   URLSession(const URLSession&) = delete;
   URLSession& operator=(const URLSession&) = delete;
 
+  // Told, as a successful answer's body arrives, which file it is written to
+  // and how many bytes are in it; the bytes are there for other readers.
+  using DownloadObserver = std::function<void(const std::filesystem::path& file, uint64_t bytes)>;
+
   std::expected<HTTPResponse, Error> data(const URLRequest& request, std::stop_token stop) const;
   // Streams the answer's body to a new file inside `directory` as it arrives.
   // On failure nothing is left behind.
   std::expected<DownloadResponse, Error> download(const URLRequest& request, const std::filesystem::path& directory,
-                                                  std::stop_token stop) const;
+                                                  std::stop_token stop, const DownloadObserver& observer = {}) const;
   // Streams the request body from `file` as it goes (request.body is ignored).
   std::expected<HTTPResponse, Error> upload(const URLRequest& request, const std::filesystem::path& file,
                                             std::stop_token stop) const;

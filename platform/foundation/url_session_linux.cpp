@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "platform/foundation/url_session.h"
+#include "platform/foundation/unique_fd.h"
 
 namespace ostrel {
 
@@ -45,6 +46,14 @@ struct Transfer {
   std::function<bool(const char*, size_t)> sink;  // false stops the transfer
   std::optional<Error> sinkError;                 // why the sink stopped it
   std::FILE* source = nullptr;
+  CURL* handle = nullptr;                         // while it runs
+
+  // The status of the answer whose body arrives.
+  long status() const {
+    long code = 0;
+    if (handle) curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &code);
+    return code;
+  }
 };
 
 size_t onWrite(char* data, size_t size, size_t count, void* context) {
@@ -156,6 +165,7 @@ std::expected<long, Error> URLSession::Shared::perform(const URLSessionConfigura
   curl_easy_setopt(h, CURLOPT_UPLOAD_BUFFERSIZE, 256L * 1024);
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &onWrite);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
+  transfer.handle = h;
 
   bool hasContentType = false;
   HeaderList headers;
@@ -263,35 +273,41 @@ std::expected<HTTPResponse, Error> URLSession::data(const URLRequest& request, s
 
 std::expected<DownloadResponse, Error> URLSession::download(const URLRequest& request,
                                                             const std::filesystem::path& directory,
-                                                            std::stop_token stop) const {
+                                                            std::stop_token stop,
+                                                            const DownloadObserver& observer) const {
   std::string pattern = (directory / ".download-XXXXXX").string();
-  int fd = mkostemp(pattern.data(), O_CLOEXEC);
-  if (fd < 0) return std::unexpected(URLError::make(URLError::cannotCreateFile, std::strerror(errno)));
+  UniqueFd file(mkostemp(pattern.data(), O_CLOEXEC));
+  if (!file) return std::unexpected(URLError::make(URLError::cannotCreateFile, std::strerror(errno)));
   const std::filesystem::path temporary = pattern;
-  File file(fdopen(fd, "wb"));
-  if (!file) {
-    ::close(fd);
-    std::filesystem::remove(temporary);
-    return std::unexpected(URLError::make(URLError::cannotCreateFile, std::strerror(errno)));
-  }
 
+  // Written straight to the descriptor, so that what arrived can be read at once.
+  uint64_t written = 0;
   Transfer transfer;
-  transfer.sink = [&file, &transfer](const char* bytes, size_t length) {
-    if (std::fwrite(bytes, 1, length, file.get()) != length) {
-      transfer.sinkError = URLError::make(URLError::cannotWriteToFile, std::strerror(errno));
-      return false;
+  transfer.sink = [&](const char* bytes, size_t length) {
+    for (size_t done = 0; done < length;) {
+      const ssize_t wrote = ::write(file.get(), bytes + done, length - done);
+      if (wrote < 0 && errno == EINTR) continue;
+      if (wrote <= 0) {
+        transfer.sinkError = URLError::make(URLError::cannotWriteToFile, std::strerror(errno));
+        return false;
+      }
+      done += static_cast<size_t>(wrote);
+    }
+    written += length;
+    if (observer) {
+      const long status = transfer.status();
+      if (status >= 200 && status <= 299) observer(temporary, written);
     }
     return true;
   };
   auto status = shared_->perform(configuration_, request, transfer, std::nullopt, std::move(stop));
-  const bool flushed = std::fflush(file.get()) == 0;
-  file.reset();
+  const bool closed = file.close();
   std::error_code ignored;
   if (!status) {
     std::filesystem::remove(temporary, ignored);
     return std::unexpected(status.error());
   }
-  if (!flushed) {
+  if (!closed) {
     std::filesystem::remove(temporary, ignored);
     return std::unexpected(URLError::make(URLError::cannotWriteToFile, "could not finish the download file"));
   }

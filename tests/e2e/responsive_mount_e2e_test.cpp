@@ -95,5 +95,64 @@ TEST_F(ResponsiveMountEndToEnd, ASecondReaderKeepsTheDownloadWhenTheFirstIsInter
   EXPECT_EQ(drive.authorizedRequests("/content-url", "POST"), 1);
 }
 
+// A document of `size` bytes written through the mount, its version found
+// and the daemon started again, so that its bytes are no longer here.
+class ColdLargeFileEndToEnd : public ResponsiveMountEndToEnd {
+ protected:
+  void SetUp() override {
+    ResponsiveMountEndToEnd::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    bytes.resize(4 << 20);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>('a' + (i * 7919) % 26);
+    bytes.replace(0, 8, "%PDF-1.4");
+    ASSERT_TRUE(writeFile(matter() / "Correspondence" / "Large.pdf", bytes));
+    ASSERT_TRUE(eventually([&] { return childNamed(folderOfMatter("Correspondence"), "Large.pdf").has_value(); }, 30s));
+    ASSERT_EQ(drive.stopDaemon(), 0);
+    ASSERT_TRUE(drive.startDaemon());
+    ASSERT_TRUE(drive.waitForMount());
+    ASSERT_TRUE(eventually([&] {
+      std::error_code ignored;
+      for (const auto& item : fs::directory_iterator(matter() / "Correspondence" / "Large.pdf", ignored)) {
+        if (item.is_regular_file()) version = item.path();
+      }
+      return !version.empty();
+    }, 30s));
+  }
+
+  std::string bytes;
+  fs::path version;
+};
+
+TEST_F(ColdLargeFileEndToEnd, TheFirstBytesAreReadWhileTheRestArrives) {
+  auto rule = json{{"method", "GET"}, {"path_prefix", "/transfers/download"}, {"bytes_per_second", 1 << 20},
+                   {"count", 1}};
+  ASSERT_EQ(service.admin("POST", "/admin/faults", rule.dump()).status, 201);
+  const fs::path whole = drive.home() / "whole", first = drive.home() / "first";
+  auto reader = ChildProcess::start("/bin/sh", {"-c", "exec cat \"$0\" > \"$1\"", version.string(), whole.string()}, {});
+  ASSERT_TRUE(reader);
+  ASSERT_TRUE(downloading(1));
+  EXPECT_EQ(run("/bin/sh", {"-c", "exec head -c 65536 \"$0\" > \"$1\"", version.string(), first.string()}, 20s).status, 0);
+  EXPECT_EQ(readFile(first), bytes.substr(0, 65536));
+  // The whole file is still on its way.
+  std::error_code ignored;
+  EXPECT_LT(fs::file_size(whole, ignored), bytes.size());
+  reader->waitForExit(1ms);
+  EXPECT_GT(reader->pid(), 0) << "the download ended before the first bytes were read";
+  EXPECT_EQ(reader->waitForExit(60s), 0);
+  EXPECT_EQ(readFile(whole), bytes);
+  EXPECT_EQ(readFile(version), bytes);
+}
+
+TEST_F(ColdLargeFileEndToEnd, ATransferCutShortIsAnErrorAndNoPartOfItIsServedLater) {
+  auto rule = json{{"method", "GET"}, {"path_prefix", "/transfers/download"}, {"drop_after_bytes", 1 << 20},
+                   {"bytes_per_second", 4 << 20}, {"count", 1}};
+  ASSERT_EQ(service.admin("POST", "/admin/faults", rule.dump()).status, 201);
+  const fs::path copy = drive.home() / "copy";
+  auto cut = run("/bin/sh", {"-c", "exec cat \"$0\" > \"$1\"", version.string(), copy.string()}, 30s);
+  EXPECT_NE(cut.status, 0);
+  EXPECT_LE(readFile(copy).size(), size_t{1} << 20);
+  EXPECT_EQ(readFile(version), bytes);
+}
+
 }  // namespace
 }  // namespace ostrel::testing

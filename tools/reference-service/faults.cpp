@@ -47,8 +47,12 @@ Result<FaultRule> parseFaultRule(const nlohmann::json& body) {
     if (!drop->is_number_integer() || *drop < 0) return invalid("\"drop_after_bytes\" is a whole number from 0.");
     rule.dropAfterBytes = drop->get<uint64_t>();
   }
-  if (!rule.status && rule.delay.count() == 0 && !rule.dropAfterBytes) {
-    return invalid("A fault needs a status, a delay or a drop.");
+  if (auto pace = body.find("bytes_per_second"); pace != body.end() && !pace->is_null()) {
+    if (!pace->is_number_integer() || *pace < 1) return invalid("\"bytes_per_second\" is a whole number from 1.");
+    rule.bytesPerSecond = pace->get<uint64_t>();
+  }
+  if (!rule.status && rule.delay.count() == 0 && !rule.dropAfterBytes && !rule.bytesPerSecond) {
+    return invalid("A fault needs a status, a delay, a drop or a pace.");
   }
   return rule;
 }
@@ -59,6 +63,7 @@ nlohmann::json describe(const FaultRule& rule) {
   out["status"] = rule.status ? nlohmann::json(*rule.status) : nlohmann::json(nullptr);
   out["body"] = rule.body ? nlohmann::json(*rule.body) : nlohmann::json(nullptr);
   out["drop_after_bytes"] = rule.dropAfterBytes ? nlohmann::json(*rule.dropAfterBytes) : nlohmann::json(nullptr);
+  out["bytes_per_second"] = rule.bytesPerSecond ? nlohmann::json(*rule.bytesPerSecond) : nlohmann::json(nullptr);
   return out;
 }
 

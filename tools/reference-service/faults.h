@@ -25,9 +25,11 @@ struct FaultRule {
   int64_t count = 1;
   std::chrono::milliseconds delay{0};
   std::optional<uint64_t> dropAfterBytes;
+  // The answer's body goes out at about this many bytes a second.
+  std::optional<uint64_t> bytesPerSecond;
 };
 
-// Reads {"method","path_prefix","status","body","count","delay_ms","drop_after_bytes"}.
+// Reads {"method","path_prefix","status","body","count","delay_ms","drop_after_bytes","bytes_per_second"}.
 Result<FaultRule> parseFaultRule(const nlohmann::json& body);
 nlohmann::json describe(const FaultRule& rule);
 

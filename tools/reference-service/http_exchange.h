@@ -27,6 +27,8 @@ struct Reply {
   std::shared_ptr<BlobStore::Opened> file;
   // A fault: the connection closes after this many body bytes.
   std::optional<uint64_t> dropAfterBytes;
+  // A fault: the body goes out at about this many bytes a second.
+  std::optional<uint64_t> bytesPerSecond;
 
   static Reply json(int status, const nlohmann::json& body);
   // {"detail":{"code":...,"message":...}}

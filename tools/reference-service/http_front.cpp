@@ -51,12 +51,17 @@ Reply faultReply(const FaultRule& rule) {
 
 // Writes the body from a file, piece by piece, never all of it in memory;
 // with a drop fault, stops early so the client sees a cut transfer.
-httplib::ContentProvider fileProvider(std::shared_ptr<BlobStore::Opened> file, uint64_t stopAt) {
-  return [file = std::move(file), stopAt](size_t offset, size_t length, httplib::DataSink& sink) {
+// With a pace, each piece waits for its share of the second.
+httplib::ContentProvider fileProvider(std::shared_ptr<BlobStore::Opened> file, uint64_t stopAt,
+                                      std::optional<uint64_t> bytesPerSecond) {
+  return [file = std::move(file), stopAt, bytesPerSecond](size_t offset, size_t length, httplib::DataSink& sink) {
     if (offset >= stopAt) return false;
-    std::vector<char> piece(std::min<uint64_t>({length, streamPiece, stopAt - offset}));
+    const uint64_t pieceSize = bytesPerSecond ? std::clamp<uint64_t>(*bytesPerSecond / 20, 1, streamPiece) : streamPiece;
+    std::vector<char> piece(std::min<uint64_t>({length, pieceSize, stopAt - offset}));
     const ssize_t got = ::pread(file->fd.get(), piece.data(), piece.size(), static_cast<off_t>(offset));
     if (got <= 0) return false;
+    if (bytesPerSecond)
+      std::this_thread::sleep_for(std::chrono::microseconds(static_cast<uint64_t>(got) * 1'000'000 / *bytesPerSecond));
     return sink.write(piece.data(), static_cast<size_t>(got));
   };
 }
@@ -75,7 +80,8 @@ void deliver(Reply reply, httplib::Response& response) {
   const uint64_t stopAt = reply.dropAfterBytes.value_or(UINT64_MAX);
   if (reply.file) {
     const uint64_t size = reply.file->size;
-    response.set_content_provider(size, reply.contentType, fileProvider(std::move(reply.file), stopAt));
+    response.set_content_provider(size, reply.contentType,
+                                  fileProvider(std::move(reply.file), stopAt, reply.bytesPerSecond));
   } else if (reply.dropAfterBytes) {
     auto body = std::make_shared<const std::string>(std::move(reply.body));
     response.set_content_provider(body->size(), reply.contentType, cutProvider(body, stopAt));
@@ -188,6 +194,7 @@ Reply HttpFront::respond(Incoming& incoming) {
   }
   Reply reply = fault && fault->status ? faultReply(*fault) : route(incoming);
   if (fault && fault->dropAfterBytes) reply.dropAfterBytes = fault->dropAfterBytes;
+  if (fault && fault->bytesPerSecond) reply.bytesPerSecond = fault->bytesPerSecond;
   return reply;
 }
 

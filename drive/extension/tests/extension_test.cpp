@@ -206,8 +206,12 @@ TEST_F(ExtensionTest, FetchHandsOverTheDownloadAndTheContentItem) {
   EXPECT_EQ(std::filesystem::file_size(*fetched.file), static_cast<uintmax_t>(*fetched.item->documentSize()));
   EXPECT_EQ(fetched.item->itemIdentifier(), version->itemIdentifier());
   EXPECT_EQ(fetched.item->itemVersion(), version->itemVersion());
-  EXPECT_EQ(progress->completedUnitCount(), 1);
-  EXPECT_EQ(progress->totalUnitCount(), 1);
+  // Counted in bytes, with the file they were written to while they arrived.
+  const auto size = static_cast<int64_t>(std::filesystem::file_size(*fetched.file));
+  EXPECT_EQ(progress->completedUnitCount(), size);
+  EXPECT_EQ(progress->totalUnitCount(), size);
+  ASSERT_TRUE(progress->fileURL());
+  EXPECT_EQ(progress->fileURL()->parent_path(), manager->directory());
 }
 
 TEST_F(ExtensionTest, FetchRefusesContainersAndReportsFailures) {

@@ -23,67 +23,98 @@ ContentCache::ContentCache(std::filesystem::path directory, Runner runner)
 std::expected<ContentCache::Entry, Error> ContentCache::obtain(const ItemIdentifier& identifier,
                                                                 const std::string& contentVersion, Fetch fetch,
                                                                 std::stop_token waiter) {
+  std::optional<Entry> cached;
+  auto pending = join(identifier, contentVersion, fetch, cached);
+  if (!pending) return *cached;
+  auto result = await(*pending, std::move(waiter), false);
+  if (!result) return std::unexpected(result.error());
+  return std::get<Entry>(*result);
+}
+
+std::expected<ContentCache::Arriving, Error> ContentCache::obtainArriving(const ItemIdentifier& identifier,
+                                                                         const std::string& contentVersion,
+                                                                         Fetch fetch, std::stop_token waiter) {
+  std::optional<Entry> cached;
+  auto pending = join(identifier, contentVersion, fetch, cached);
+  if (!pending) return *cached;
+  return await(*pending, std::move(waiter), true);
+}
+
+std::shared_ptr<ContentCache::Pending> ContentCache::join(const ItemIdentifier& identifier,
+                                                          const std::string& contentVersion, Fetch& fetch,
+                                                          std::optional<Entry>& cached) {
   std::shared_ptr<Pending> pending;
-  bool starts = false;
   {
     std::lock_guard lock(mutex_);
-    if (auto found = cached_.find(identifier); found != cached_.end() && found->second.contentVersion == contentVersion)
-      return Entry{found->second.file, nullptr};
+    if (auto found = cached_.find(identifier); found != cached_.end() && found->second.contentVersion == contentVersion) {
+      cached = Entry{found->second.file, nullptr};
+      return nullptr;
+    }
     auto& running = fetching_[identifier];
     if (running) {
       std::lock_guard waiting(running->mutex);
       // A fetch everyone gave up on is ending: this request starts another.
       if (!running->cancel.stop_requested()) {
         ++running->waiters;
-        pending = running;
+        return running;
       }
     }
-    if (!pending) {
-      running = pending = std::make_shared<Pending>();
-      pending->waiters = 1;
-      starts = true;
-    }
+    running = pending = std::make_shared<Pending>();
+    pending->waiters = 1;
   }
-  if (starts) {
-    runner_([this, identifier, contentVersion, fetch = std::move(fetch), pending] {
-      std::expected<Entry, Error> result;
-      if (auto fetched = fetch(pending->cancel.get_token())) {
-        // The item handed back describes exactly the bytes delivered.
-        const std::string version = fetched->item && fetched->item->itemVersion()
-                                        ? fetched->item->itemVersion()->contentVersion
-                                        : contentVersion;
-        auto file = adopt(identifier, version, fetched->contents);
-        if (file) {
-          result = Entry{*file, std::move(fetched->item)};
-        } else {
-          result = std::unexpected(file.error());
-        }
+  // Those who wait for the first bytes hear of them.
+  pending->arriving->setStartHandler([weak = std::weak_ptr<Pending>(pending)] {
+    if (auto waiting = weak.lock()) {
+      { std::lock_guard lock(waiting->mutex); }
+      waiting->done.notify_all();
+    }
+  });
+  runner_([this, identifier, contentVersion, fetch = std::move(fetch), pending] {
+    std::expected<Entry, Error> result;
+    if (auto fetched = fetch(pending->cancel.get_token(), pending->arriving)) {
+      // The item handed back describes exactly the bytes delivered.
+      const std::string version = fetched->item && fetched->item->itemVersion()
+                                      ? fetched->item->itemVersion()->contentVersion
+                                      : contentVersion;
+      auto file = adopt(identifier, version, fetched->contents);
+      if (file) {
+        result = Entry{*file, std::move(fetched->item)};
       } else {
-        result = std::unexpected(fetched.error());
+        result = std::unexpected(file.error());
       }
-      {
-        std::lock_guard lock(mutex_);
-        if (auto found = fetching_.find(identifier); found != fetching_.end() && found->second == pending)
-          fetching_.erase(found);
-      }
-      {
-        std::lock_guard lock(pending->mutex);
-        pending->result = std::move(result);
-      }
-      pending->done.notify_all();
-    });
-  }
-  return await(*pending, std::move(waiter));
+    } else {
+      result = std::unexpected(fetched.error());
+    }
+    pending->arriving->ended(result.has_value());
+    {
+      std::lock_guard lock(mutex_);
+      if (auto found = fetching_.find(identifier); found != fetching_.end() && found->second == pending)
+        fetching_.erase(found);
+    }
+    {
+      std::lock_guard lock(pending->mutex);
+      pending->result = std::move(result);
+    }
+    pending->done.notify_all();
+  });
+  return pending;
 }
 
-std::expected<ContentCache::Entry, Error> ContentCache::await(Pending& pending, std::stop_token waiter) {
+std::expected<ContentCache::Arriving, Error> ContentCache::await(Pending& pending, std::stop_token waiter,
+                                                                bool early) {
   std::unique_lock lock(pending.mutex);
   // The fetch itself is bounded: it ends with its answer, its time-out or the mount.
-  pending.done.wait(lock, waiter, [&] { return pending.result.has_value(); });
+  pending.done.wait(lock, waiter,
+                    [&] { return pending.result.has_value() || (early && pending.arriving->started()); });
   --pending.waiters;
-  if (pending.result) return *pending.result;
-  // Nobody waits any more: the download is nobody's.
-  if (pending.waiters == 0) pending.cancel.request_stop();
+  if (pending.result) {
+    if (!*pending.result) return std::unexpected(pending.result->error());
+    return Arriving(**pending.result);
+  }
+  // A reader of what arrives keeps the download going, whoever else gives up.
+  if (early && pending.arriving->started()) return Arriving(pending.arriving);
+  // Nobody waits any more and nobody reads what arrived: the download is nobody's.
+  if (pending.waiters == 0 && !pending.arriving->started()) pending.cancel.request_stop();
   return std::unexpected(CocoaError::make(CocoaError::userCancelled));
 }
 

@@ -10,8 +10,10 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <variant>
 
 #include "platform/fileprovider/fuse/extension_calls.h"
+#include "platform/fileprovider/fuse/growing_file.h"
 #include "platform/fileprovider/item.h"
 #include "platform/foundation/error.h"
 
@@ -26,8 +28,9 @@ class ContentCache {
     // The item as of the fetched bytes; nothing when they came from the cache.
     ItemPtr item;
   };
-  // Fetches the bytes; ends early when the token fires.
-  using Fetch = std::function<std::expected<ExtensionCalls::Fetched, Error>(std::stop_token)>;
+  // Fetches the bytes, telling `arriving` of them as they come; ends early when the token fires.
+  using Fetch = std::function<std::expected<ExtensionCalls::Fetched, Error>(std::stop_token,
+                                                                           std::shared_ptr<GrowingFile> arriving)>;
   // Runs a fetch on a thread of its own.
   using Runner = std::function<void(std::function<void()>)>;
 
@@ -40,6 +43,11 @@ class ContentCache {
   // goes on for the others; once nobody waits, the fetch is cancelled.
   std::expected<Entry, Error> obtain(const ItemIdentifier& identifier, const std::string& contentVersion,
                                      Fetch fetch, std::stop_token waiter);
+  // The same, but answered as soon as the first bytes arrived: then with
+  // the download's growing file (its descriptor reads the finished file too).
+  using Arriving = std::variant<Entry, std::shared_ptr<GrowingFile>>;
+  std::expected<Arriving, Error> obtainArriving(const ItemIdentifier& identifier, const std::string& contentVersion,
+                                                Fetch fetch, std::stop_token waiter);
   // Takes `file` over (moves it in) as the bytes of that version; when that
   // fails, the file is removed.
   std::expected<std::filesystem::path, Error> adopt(const ItemIdentifier& identifier,
@@ -61,9 +69,14 @@ class ContentCache {
     std::optional<std::expected<Entry, Error>> result;
     size_t waiters = 0;
     std::stop_source cancel;
+    std::shared_ptr<GrowingFile> arriving = std::make_shared<GrowingFile>();
   };
-  // Waits for the fetch as one of its requesters.
-  static std::expected<Entry, Error> await(Pending& pending, std::stop_token waiter);
+  // Joins the fetch of that version, starting it when none runs; nothing
+  // when the cache holds the version (then `cached` is set).
+  std::shared_ptr<Pending> join(const ItemIdentifier& identifier, const std::string& contentVersion, Fetch& fetch,
+                                std::optional<Entry>& cached);
+  // Waits for the fetch as one of its requesters; with `early`, also for its first bytes.
+  static std::expected<Arriving, Error> await(Pending& pending, std::stop_token waiter, bool early);
 
   std::filesystem::path directory_;
   Runner runner_;

@@ -83,8 +83,16 @@ class DomainFileSystem {
   // Whether reads of the handle must bypass the kernel's page cache: the
   // size the kernel was told before the download was not the size of the bytes.
   bool readsDirectly(uint64_t handle);
-  // The descriptor to read from; valid until the handle is released.
-  FsResult<int> readDescriptor(uint64_t handle);
+  struct ReadRange {
+    int descriptor = -1;
+    size_t length = 0;
+  };
+  // Where to read `size` bytes at `offset` from: a descriptor, valid until
+  // the handle is released, and how many bytes it has there. A file still
+  // arriving waits for the range (or its end); see readsMayWait.
+  FsResult<ReadRange> readRange(uint64_t handle, off_t offset, size_t size);
+  // Whether a read of the handle may wait for bytes still arriving.
+  bool readsMayWait(uint64_t handle);
   FsResult<size_t> write(uint64_t handle, const char* data, size_t size, off_t offset);
   // The last writer's release sends what was written.
   void release(uint64_t handle);
@@ -132,6 +140,8 @@ class DomainFileSystem {
     bool writable = false;
     bool dirty = false;
     bool direct = false;
+    // Set while the bytes are still arriving when the file was opened.
+    std::shared_ptr<GrowingFile> arriving;
   };
 
   DomainFileSystem(std::shared_ptr<ReplicatedExtension> extension, Domain domain, DomainStorage storage,
@@ -141,7 +151,8 @@ class DomainFileSystem {
   void mergeLocal(Node& container, std::vector<Invalidation>& invalidations);
   struct stat attributesOf(const Node& node);
   Entry entryOf(Node& node);
-  FsResult<ContentCache::Entry> contentsOf(Inode inode);
+  // The item's bytes; with `early`, as soon as the first of them arrived.
+  FsResult<ContentCache::Arriving> contentsOf(Inode inode, bool early);
   FsResult<std::string> stageEdit(Inode inode, bool truncate);
   // Whether the service's answer to a write in `folder` can stand for the
   // item written: not a root, not the folder or one that holds it, not its

@@ -12,7 +12,7 @@
 
 namespace ostrel::fileprovider {
 
-FsResult<ContentCache::Entry> DomainFileSystem::contentsOf(Inode inode) {
+FsResult<ContentCache::Arriving> DomainFileSystem::contentsOf(Inode inode, bool early) {
   ItemIdentifier identifier;
   std::string version;
   std::optional<ItemVersion> requested;
@@ -24,17 +24,24 @@ FsResult<ContentCache::Entry> DomainFileSystem::contentsOf(Inode inode) {
     version = contentVersionOf(*node->item);
     requested = node->item->itemVersion();
   }
-  auto contents = cache_.obtain(
-      identifier, version,
-      [this, identifier, requested](std::stop_token stop) { return calls_.fetchContents(identifier, requested, stop); },
-      RequestScope::current());
+  auto fetch = [this, identifier, requested](std::stop_token stop, std::shared_ptr<GrowingFile> arriving) {
+    return calls_.fetchContents(identifier, requested, stop, std::move(arriving));
+  };
+  std::expected<ContentCache::Arriving, Error> contents = std::unexpected(FileProviderError::make(FileProviderError::cannotSynchronize));
+  if (early) {
+    contents = cache_.obtainArriving(identifier, version, fetch, RequestScope::current());
+  } else if (auto whole = cache_.obtain(identifier, version, fetch, RequestScope::current())) {
+    contents = ContentCache::Arriving(std::move(*whole));
+  } else {
+    contents = std::unexpected(whole.error());
+  }
   if (!contents) {
     log_.error("fetching %{public}s failed: %{public}s", {identifier.rawValue, describe(contents.error())});
     return std::unexpected(errnoForError(contents.error()));
   }
-  if (contents->item) {
+  if (auto* entry = std::get_if<ContentCache::Entry>(&*contents); entry && entry->item) {
     std::lock_guard lock(mutex_);
-    if (Node* node = tree_.find(identifier); node && !node->vanished) node->item = contents->item;
+    if (Node* node = tree_.find(identifier); node && !node->vanished) node->item = entry->item;
   }
   return *contents;
 }
@@ -56,9 +63,9 @@ FsResult<std::string> DomainFileSystem::stageEdit(Inode inode, bool truncate) {
   // The staged copy starts as the service's bytes, unless the writer throws them away.
   std::optional<std::filesystem::path> original;
   if (!truncate) {
-    auto contents = contentsOf(inode);
+    auto contents = contentsOf(inode, false);
     if (!contents) return std::unexpected(contents.error());
-    original = contents->file;
+    original = std::get<ContentCache::Entry>(*contents).file;
   }
   std::lock_guard lock(mutex_);
   Node* node = tree_.find(inode);
@@ -113,9 +120,15 @@ FsResult<uint64_t> DomainFileSystem::open(Inode inode, int flags) {
   }
   // A newer version may replace the cached file between fetch and open: fetch again.
   for (int attempt = 0; attempt < 3; ++attempt) {
-    auto contents = contentsOf(inode);
+    auto contents = contentsOf(inode, true);
     if (!contents) return std::unexpected(contents.error());
-    UniqueFd fd(::open(contents->file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (auto* arriving = std::get_if<std::shared_ptr<GrowingFile>>(&*contents)) {
+      // Read as it arrives, past any size the kernel was told.
+      OpenFile file{UniqueFd(), inode, std::nullopt, false, false, true};
+      file.arriving = *arriving;
+      return addHandle(std::move(file));
+    }
+    UniqueFd fd(::open(std::get<ContentCache::Entry>(*contents).file.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) continue;
     struct stat bytes {};
     if (::fstat(fd.get(), &bytes) != 0) return std::unexpected(errno);
@@ -162,10 +175,18 @@ FsResult<std::pair<DomainFileSystem::Entry, uint64_t>> DomainFileSystem::create(
   return std::pair{entryOf(node), id};
 }
 
-FsResult<int> DomainFileSystem::readDescriptor(uint64_t id) {
+FsResult<DomainFileSystem::ReadRange> DomainFileSystem::readRange(uint64_t id, off_t offset, size_t size) {
   auto file = handle(id);
-  if (!file) return std::unexpected(EBADF);
-  return file->fd.get();
+  if (!file || offset < 0) return std::unexpected(file ? EINVAL : EBADF);
+  if (!file->arriving) return ReadRange{file->fd.get(), size};
+  auto range = file->arriving->read(static_cast<uint64_t>(offset), size, RequestScope::current());
+  if (!range) return std::unexpected(range.error());
+  return ReadRange{range->descriptor, range->length};
+}
+
+bool DomainFileSystem::readsMayWait(uint64_t id) {
+  auto file = handle(id);
+  return file && file->arriving && !file->arriving->complete();
 }
 
 FsResult<size_t> DomainFileSystem::write(uint64_t id, const char* data, size_t size, off_t offset) {

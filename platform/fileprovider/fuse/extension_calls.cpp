@@ -1,5 +1,6 @@
 #include "platform/fileprovider/fuse/extension_calls.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <set>
@@ -124,11 +125,12 @@ std::expected<ItemPtr, Error> ExtensionCalls::item(const ItemIdentifier& identif
 
 std::expected<ExtensionCalls::Fetched, Error> ExtensionCalls::fetchContents(const ItemIdentifier& identifier,
                                                                               std::optional<ItemVersion> version,
-                                                                              std::stop_token stop) {
+                                                                              std::stop_token stop,
+                                                                              std::shared_ptr<GrowingFile> arriving) {
   // Bytes that arrive after the wait gave up are nobody's: they are removed.
   auto abandoned = std::make_shared<std::atomic<bool>>(false);
   auto fetched = await<Fetched>([&](auto deliver) {
-    return extension_->fetchContents(
+    auto progress = extension_->fetchContents(
         identifier, std::move(version),
         [deliver, abandoned](std::optional<std::filesystem::path> contents, ItemPtr item, std::optional<Error> error) {
           if (error) return deliver(std::unexpected(std::move(*error)));
@@ -140,6 +142,15 @@ std::expected<ExtensionCalls::Fetched, Error> ExtensionCalls::fetchContents(cons
           }
           deliver(Fetched{std::move(*contents), std::move(item)});
         });
+    if (progress && arriving) {
+      progress->setProgressHandler([weak = std::weak_ptr<Progress>(progress), arriving] {
+        auto live = weak.lock();
+        if (!live) return;
+        if (auto file = live->fileURL())
+          arriving->grew(*file, static_cast<uint64_t>(std::max<int64_t>(live->completedUnitCount(), 0)));
+      });
+    }
+    return progress;
   }, std::move(stop));
   if (!fetched) abandoned->store(true);
   return fetched;

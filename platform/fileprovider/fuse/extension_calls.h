@@ -11,6 +11,7 @@
 #include <stop_token>
 #include <vector>
 
+#include "platform/fileprovider/fuse/growing_file.h"
 #include "platform/fileprovider/item.h"
 #include "platform/fileprovider/replicated_extension.h"
 #include "platform/foundation/error.h"
@@ -49,8 +50,9 @@ class ExtensionCalls {
   std::expected<ItemPtr, Error> item(const ItemIdentifier& identifier);
   // `stop` ends the wait too: a download several requests wait for runs
   // under its own token, not under the first requester's.
+  // What the download's progress says has arrived goes to `arriving`.
   std::expected<Fetched, Error> fetchContents(const ItemIdentifier& identifier, std::optional<ItemVersion> version,
-                                              std::stop_token stop);
+                                              std::stop_token stop, std::shared_ptr<GrowingFile> arriving = nullptr);
   std::expected<ItemPtr, Error> createItem(ItemPtr itemTemplate, uint32_t fields,
                                            std::optional<std::filesystem::path> contents);
   std::expected<ItemPtr, Error> modifyItem(ItemPtr item, ItemVersion baseVersion, uint32_t changedFields,

@@ -238,18 +238,28 @@ void create(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t, fuse_fi
   });
 }
 
-void read(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_info* file) {
-  auto descriptor = fileSystem(req).readDescriptor(file->fh);
-  if (!descriptor) {
-    fuse_reply_err(req, descriptor.error());
+void replyRead(fuse_req_t req, uint64_t handle, size_t size, off_t offset) {
+  auto range = fileSystem(req).readRange(handle, offset, size);
+  if (!range) {
+    fuse_reply_err(req, range.error());
     return;
   }
   // libfuse preads the range straight from the file into the reply.
-  fuse_bufvec buffer = FUSE_BUFVEC_INIT(size);
+  fuse_bufvec buffer = FUSE_BUFVEC_INIT(range->length);
   buffer.buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
-  buffer.buf[0].fd = *descriptor;
+  buffer.buf[0].fd = range->descriptor;
   buffer.buf[0].pos = offset;
   fuse_reply_data(req, &buffer, FUSE_BUF_SPLICE_MOVE);
+}
+
+void read(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_info* file) {
+  const uint64_t handle = file->fh;
+  // Bytes still arriving are waited for off the loop.
+  if (fileSystem(req).readsMayWait(handle)) {
+    deferred(req, [req, handle, size, offset] { replyRead(req, handle, size, offset); });
+    return;
+  }
+  replyRead(req, handle, size, offset);
 }
 
 void write(fuse_req_t req, fuse_ino_t, const char* data, size_t size, off_t offset, fuse_file_info* file) {
