@@ -77,10 +77,11 @@ void FuseSession::stop() {
   // which returns when the unmount below closes the connection.
   std::thread waker([path = mountPoint_] { ::getxattr(path.c_str(), "user.ostrel.wake", nullptr, 0); });
   loop_.join();
+  // What is still served off the loop ends now (the file system stopped
+  // waiting), while its replies can still reach the kernel.
+  requests_.stop();
   fuse_session_unmount(session_);
   waker.join();
-  // What is still served off the loop ends now: the file system stopped waiting.
-  requests_.stop();
   fuse_session_destroy(session_);
 }
 
