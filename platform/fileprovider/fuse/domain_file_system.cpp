@@ -114,7 +114,8 @@ struct stat DomainFileSystem::attributesOf(const Node& node) {
   attributes.st_ino = node.inode;
   attributes.st_uid = uid_;
   attributes.st_gid = gid_;
-  attributes.st_blksize = 4096;
+  // Reads of 256 KiB: fewer round trips for programs that size their reads by it.
+  attributes.st_blksize = 256 * 1024;
   const uint32_t capabilities = node.item ? node.item->capabilities() : allowsReading | allowsWriting;
   const bool writable = capabilities & allowsWriting;
   attributes.st_mtim = attributes.st_ctim = attributes.st_atim = mounted_;

@@ -5,9 +5,9 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <stop_token>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -99,6 +99,8 @@ void init(void*, fuse_conn_info* connection) {
   // Truncating opens arrive as one request, so that the staged copy starts empty.
   if (connection->capable & FUSE_CAP_ATOMIC_O_TRUNC) connection->want |= FUSE_CAP_ATOMIC_O_TRUNC;
   connection->want &= ~FUSE_CAP_WRITEBACK_CACHE;
+  // Large reads ahead: a document is read from start to end.
+  connection->max_readahead = 1 << 20;
   // Reads go from the contents file to the kernel by splice, without a copy here.
   if (connection->capable & FUSE_CAP_SPLICE_WRITE) {
     connection->want |= FUSE_CAP_SPLICE_WRITE | FUSE_CAP_SPLICE_MOVE;

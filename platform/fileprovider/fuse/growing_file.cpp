@@ -13,8 +13,9 @@ void GrowingFile::setStartHandler(std::function<void()> handler) {
   startHandler_ = std::move(handler);
 }
 
-void GrowingFile::grew(const std::filesystem::path& file, uint64_t bytes) {
+void GrowingFile::grew(const std::filesystem::path& file, uint64_t bytes, std::optional<uint64_t> expected) {
   std::function<void()> started;
+  bool wakes = false;
   {
     std::lock_guard lock(mutex_);
     if (ended_) return;
@@ -24,8 +25,10 @@ void GrowingFile::grew(const std::filesystem::path& file, uint64_t bytes) {
       started = std::move(startHandler_);
     }
     arrived_ = std::max(arrived_, bytes);
+    if (expected) expected_ = expected;
+    wakes = !needs_.empty() && arrived_ >= *needs_.begin();
   }
-  grown_.notify_all();
+  if (wakes) grown_.notify_all();
   if (started) started();
 }
 
@@ -43,6 +46,11 @@ bool GrowingFile::started() const {
   return descriptor_.valid();
 }
 
+std::optional<uint64_t> GrowingFile::expectedSize() const {
+  std::lock_guard lock(mutex_);
+  return expected_;
+}
+
 bool GrowingFile::complete() const {
   std::lock_guard lock(mutex_);
   return complete_;
@@ -50,7 +58,9 @@ bool GrowingFile::complete() const {
 
 std::expected<GrowingFile::Range, int> GrowingFile::read(uint64_t offset, size_t length, std::stop_token stop) {
   std::unique_lock lock(mutex_);
+  const auto need = needs_.insert(offset + length);
   grown_.wait(lock, stop, [&] { return ended_ || arrived_ >= offset + length; });
+  needs_.erase(need);
   if (arrived_ >= offset + length) return Range{descriptor_.get(), length};
   if (!ended_) return std::unexpected(EINTR);
   if (!complete_) return std::unexpected(EIO);
