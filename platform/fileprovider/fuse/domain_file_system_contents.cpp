@@ -123,11 +123,9 @@ FsResult<uint64_t> DomainFileSystem::open(Inode inode, int flags) {
     auto contents = contentsOf(inode, true);
     if (!contents) return std::unexpected(contents.error());
     if (auto* arriving = std::get_if<std::shared_ptr<GrowingFile>>(&*contents)) {
-      // Read as it arrives; through the page cache only when the size the
-      // kernel was told is the one the download announced, else past it.
-      const auto expected = (*arriving)->expectedSize();
-      const bool direct = announced <= 0 || !expected || *expected != static_cast<uint64_t>(announced);
-      OpenFile file{UniqueFd(), inode, std::nullopt, false, false, direct};
+      // Read as it arrives, past any size the kernel was told, and without
+      // the page cache: it would ask for more than the reader wants.
+      OpenFile file{UniqueFd(), inode, std::nullopt, false, false, true};
       file.arriving = *arriving;
       return addHandle(std::move(file));
     }

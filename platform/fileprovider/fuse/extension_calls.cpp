@@ -146,10 +146,8 @@ std::expected<ExtensionCalls::Fetched, Error> ExtensionCalls::fetchContents(cons
       progress->setProgressHandler([weak = std::weak_ptr<Progress>(progress), arriving] {
         auto live = weak.lock();
         if (!live) return;
-        const int64_t total = live->totalUnitCount();
         if (auto file = live->fileURL())
-          arriving->grew(*file, static_cast<uint64_t>(std::max<int64_t>(live->completedUnitCount(), 0)),
-                         total > 0 ? std::optional<uint64_t>(total) : std::nullopt);
+          arriving->grew(*file, static_cast<uint64_t>(std::max<int64_t>(live->completedUnitCount(), 0)));
       });
     }
     return progress;

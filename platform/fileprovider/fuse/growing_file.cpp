@@ -13,7 +13,7 @@ void GrowingFile::setStartHandler(std::function<void()> handler) {
   startHandler_ = std::move(handler);
 }
 
-void GrowingFile::grew(const std::filesystem::path& file, uint64_t bytes, std::optional<uint64_t> expected) {
+void GrowingFile::grew(const std::filesystem::path& file, uint64_t bytes) {
   std::function<void()> started;
   bool wakes = false;
   {
@@ -25,7 +25,6 @@ void GrowingFile::grew(const std::filesystem::path& file, uint64_t bytes, std::o
       started = std::move(startHandler_);
     }
     arrived_ = std::max(arrived_, bytes);
-    if (expected) expected_ = expected;
     wakes = !needs_.empty() && arrived_ >= *needs_.begin();
   }
   if (wakes) grown_.notify_all();
@@ -44,11 +43,6 @@ void GrowingFile::ended(bool complete) {
 bool GrowingFile::started() const {
   std::lock_guard lock(mutex_);
   return descriptor_.valid();
-}
-
-std::optional<uint64_t> GrowingFile::expectedSize() const {
-  std::lock_guard lock(mutex_);
-  return expected_;
 }
 
 bool GrowingFile::complete() const {

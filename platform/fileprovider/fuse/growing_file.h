@@ -28,13 +28,11 @@ class GrowingFile {
   void setStartHandler(std::function<void()> handler);
   // The download wrote `bytes` into `file` so far. The first call opens it:
   // renamed or removed later, the descriptor still reads the same bytes.
-  void grew(const std::filesystem::path& file, uint64_t bytes, std::optional<uint64_t> expected = std::nullopt);
+  void grew(const std::filesystem::path& file, uint64_t bytes);
   // The download ended, with all its bytes or failed.
   void ended(bool complete);
 
   bool started() const;
-  // The size the download said it would have, when it said one.
-  std::optional<uint64_t> expectedSize() const;
   bool complete() const;
   // Waits until [offset, offset + length) arrived, or the download ended (the
   // length is then what there is). EIO when it failed short of the range,
@@ -47,7 +45,6 @@ class GrowingFile {
   std::function<void()> startHandler_;
   UniqueFd descriptor_;
   uint64_t arrived_ = 0;
-  std::optional<uint64_t> expected_;
   // Where each waiting reader's range ends: bytes short of all of them wake nobody.
   std::multiset<uint64_t> needs_;
   bool ended_ = false;
