@@ -95,8 +95,8 @@ TEST_F(ResponsiveMountEndToEnd, ASecondReaderKeepsTheDownloadWhenTheFirstIsInter
   EXPECT_EQ(drive.authorizedRequests("/content-url", "POST"), 1);
 }
 
-// A document of `size` bytes written through the mount, its version found
-// and the daemon started again, so that its bytes are no longer here.
+// A document of 4 MiB written through the mount, its version found and the
+// daemon started again without what it kept, so that its bytes are no longer here.
 class ColdLargeFileEndToEnd : public ResponsiveMountEndToEnd {
  protected:
   void SetUp() override {
@@ -107,7 +107,9 @@ class ColdLargeFileEndToEnd : public ResponsiveMountEndToEnd {
     bytes.replace(0, 8, "%PDF-1.4");
     ASSERT_TRUE(writeFile(matter() / "Correspondence" / "Large.pdf", bytes));
     ASSERT_TRUE(eventually([&] { return childNamed(folderOfMatter("Correspondence"), "Large.pdf").has_value(); }, 30s));
+    // What the daemon kept of it goes while the daemon is down.
     ASSERT_EQ(drive.stopDaemon(), 0);
+    fs::remove_all(drive.home() / "FileProvider" / "Domains" / "demo" / "contents");
     ASSERT_TRUE(drive.startDaemon());
     ASSERT_TRUE(drive.waitForMount());
     ASSERT_TRUE(eventually([&] {

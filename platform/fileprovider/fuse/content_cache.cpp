@@ -1,7 +1,13 @@
 #include "platform/fileprovider/fuse/content_cache.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <fstream>
+#include <set>
 #include <utility>
+
+#include <nlohmann/json.hpp>
 
 namespace ostrel::fileprovider {
 
@@ -11,13 +17,62 @@ Error fileSystemError(const std::error_code& code) {
   return POSIXError::make(code.value() ? code.value() : EIO);
 }
 
+constexpr const char* indexName = "index.json";
+
 }  // namespace
 
 ContentCache::ContentCache(std::filesystem::path directory, Runner runner)
     : directory_(std::move(directory)), runner_(std::move(runner)) {
   std::error_code ignored;
-  std::filesystem::remove_all(directory_, ignored);
   std::filesystem::create_directories(directory_, ignored);
+  // What an earlier run fetched stays, by identifier and content version, as
+  // the index says; anything else in the folder is nobody's.
+  std::ifstream in(directory_ / indexName);
+  const auto index = nlohmann::json::parse(in, nullptr, false);
+  if (index.is_object() && index.value("entries", nlohmann::json()).is_array()) {
+    for (const auto& entry : index["entries"]) {
+      if (!entry.is_object() || !entry.value("identifier", nlohmann::json()).is_string() ||
+          !entry.value("version", nlohmann::json()).is_string() || !entry.value("file", nlohmann::json()).is_string())
+        continue;
+      const std::string name = entry["file"];
+      uint64_t number = 0;
+      auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), number);
+      if (error != std::errc() || end != name.data() + name.size()) continue;
+      const auto file = directory_ / name;
+      std::error_code missing;
+      if (!std::filesystem::is_regular_file(file, missing)) continue;
+      const uint64_t size = std::filesystem::file_size(file, missing);
+      if (missing) continue;
+      cached_[ItemIdentifier{entry["identifier"]}] = Cached{entry["version"], file, size};
+      nextFile_ = std::max(nextFile_, number);
+    }
+  }
+  std::set<std::filesystem::path> kept;
+  for (const auto& [identifier, cached] : cached_) kept.insert(cached.file);
+  for (const auto& file : std::filesystem::directory_iterator(directory_, ignored)) {
+    if (file.path().filename() != indexName && !kept.contains(file.path())) std::filesystem::remove_all(file, ignored);
+  }
+  saveIndex();
+}
+
+void ContentCache::saveIndex() {
+  std::lock_guard writing(indexMutex_);
+  nlohmann::json entries = nlohmann::json::array();
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& [identifier, cached] : cached_)
+      entries.push_back({{"identifier", identifier.rawValue},
+                         {"version", cached.contentVersion},
+                         {"file", cached.file.filename().string()}});
+  }
+  // Written beside and renamed: a crash leaves the old index or the new one.
+  const auto partial = directory_ / (std::string(indexName) + ".partial");
+  {
+    std::ofstream out(partial, std::ios::trunc);
+    out << nlohmann::json{{"entries", entries}}.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  }
+  std::error_code ignored;
+  std::filesystem::rename(partial, directory_ / indexName, ignored);
 }
 
 std::expected<ContentCache::Entry, Error> ContentCache::obtain(const ItemIdentifier& identifier,
@@ -158,6 +213,7 @@ std::expected<std::filesystem::path, Error> ContentCache::adopt(const ItemIdenti
   }
   // Readers that still have the old file open keep reading it.
   if (!previous.empty()) std::filesystem::remove(previous, error);
+  saveIndex();
   return target;
 }
 
@@ -172,6 +228,7 @@ void ContentCache::drop(const ItemIdentifier& identifier) {
   }
   std::error_code ignored;
   std::filesystem::remove(file, ignored);
+  saveIndex();
 }
 
 std::optional<uint64_t> ContentCache::sizeOf(const ItemIdentifier& identifier, const std::string& contentVersion) {

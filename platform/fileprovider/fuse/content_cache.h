@@ -34,7 +34,8 @@ class ContentCache {
   // Runs a fetch on a thread of its own.
   using Runner = std::function<void(std::function<void()>)>;
 
-  // Files left by an earlier run are stale: their versions are unknown.
+  // Contents an earlier run fetched are used again: `index.json` in the
+  // directory says which item and content version each file holds.
   ContentCache(std::filesystem::path directory, Runner runner);
 
   // The file of that version, fetched when missing. Concurrent requests for
@@ -78,8 +79,12 @@ class ContentCache {
   // Waits for the fetch as one of its requesters; with `early`, also for its first bytes.
   static std::expected<Arriving, Error> await(Pending& pending, std::stop_token waiter, bool early);
 
+  // Writes the index of what is kept.
+  void saveIndex();
+
   std::filesystem::path directory_;
   Runner runner_;
+  std::mutex indexMutex_;  // one writer of the index at a time
   std::mutex mutex_;
   uint64_t nextFile_ = 0;
   std::map<ItemIdentifier, Cached> cached_;

@@ -237,19 +237,16 @@ std::vector<Invalidation> DomainFileSystem::containerSignalled(const ItemIdentif
 
 std::vector<Invalidation> DomainFileSystem::forgetBelow(const ItemIdentifier& item) {
   std::vector<Invalidation> invalidations;
-  std::vector<ItemIdentifier> dropped;
-  {
-    std::lock_guard lock(mutex_);
-    Node* node = tree_.find(item);
-    if (!node) return invalidations;
-    if (node->directory) {
-      tree_.dropListing(*node, true, invalidations, &dropped);
-    } else {
-      dropped.push_back(item);
-      invalidations.push_back({0, {}, node->inode});
-    }
+  std::lock_guard lock(mutex_);
+  Node* node = tree_.find(item);
+  if (!node) return invalidations;
+  // Fetched contents stay: they are kept by content version, which the fresh
+  // listings compare.
+  if (node->directory) {
+    tree_.dropListing(*node, true, invalidations);
+  } else {
+    invalidations.push_back({0, {}, node->inode});
   }
-  for (const auto& identifier : dropped) cache_.drop(identifier);
   return invalidations;
 }
 

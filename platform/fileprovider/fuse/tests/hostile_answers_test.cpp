@@ -111,5 +111,27 @@ TEST_F(DomainMountTest, ADownloadThatCannotBeKeptLeavesNothingBehind) {
   EXPECT_EQ(readFile(storage_.contentsDirectory()), "not a folder");
 }
 
+TEST_F(DomainMountTest, FetchedContentsOutliveForgottenListingsAndTheMountByContentVersion) {
+  auto same = extension_->addFile(rootContainerItemIdentifier, "same.txt", "kept bytes");
+  auto changed = extension_->addFile(rootContainerItemIdentifier, "changed.txt", "first bytes");
+  mountDrive();
+  ASSERT_EQ(readFile(at("same.txt")), "kept bytes");
+  ASSERT_EQ(readFile(at("changed.txt")), "first bytes");
+
+  // Everything forgotten (an expired anchor): listed again, nothing fetched again.
+  mount_->forgetBelow(rootContainerItemIdentifier);
+  EXPECT_EQ(readFile(at("same.txt")), "kept bytes");
+  EXPECT_EQ(extension_->fetches(same), 1u);
+
+  // The mount ends and starts again; one item got new contents meanwhile.
+  mount_.reset();
+  extension_->replaceBytes(changed, "second bytes");
+  mountDrive();
+  EXPECT_EQ(readFile(at("same.txt")), "kept bytes");
+  EXPECT_EQ(readFile(at("changed.txt")), "second bytes");
+  EXPECT_EQ(extension_->fetches(same), 1u);
+  EXPECT_EQ(extension_->fetches(changed), 2u);
+}
+
 }  // namespace
 }  // namespace ostrel::fileprovider::testing
