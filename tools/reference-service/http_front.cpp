@@ -161,8 +161,27 @@ void HttpFront::stop() {
   thread_.join();
 }
 
+namespace {
+
+// The server compresses answers as the request's Accept-Encoding allows,
+// brotli first; brotli costs about 0.25 s of CPU for a page of 500 items, gzip
+// a fourteenth of that. So the server is only ever offered gzip. (The
+// request is the server's own, not a constant: it reads it again to choose
+// the encoding.)
+void offerOnlyGzip(const httplib::Request& request) {
+  auto& headers = const_cast<httplib::Request&>(request).headers;
+  auto accepted = headers.find("Accept-Encoding");
+  if (accepted == headers.end()) return;
+  const bool gzip = accepted->second.find("gzip") != std::string::npos;
+  headers.erase(accepted);
+  if (gzip) headers.emplace("Accept-Encoding", "gzip");
+}
+
+}  // namespace
+
 void HttpFront::handle(const httplib::Request& request, httplib::Response& response,
                        const httplib::ContentReader* reader) {
+  offerOnlyGzip(request);
   Incoming incoming(request, reader);
   Reply reply;
   try {

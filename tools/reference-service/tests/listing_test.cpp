@@ -44,6 +44,23 @@ TEST_F(ListingTest, PagesThroughALargeContainerWithoutRepeatsOrGaps) {
   EXPECT_EQ(seen, expected);
 }
 
+TEST_F(ListingTest, PagesAreCompressedWithGzipNeverBrotli) {
+  const struct {
+    const char* accepted;
+    const char* used;
+  } cases[] = {{"br, gzip, deflate", "gzip"}, {"gzip", "gzip"}, {"deflate, br", ""}, {"br", ""}, {"", ""}};
+  for (const auto& [accepted, used] : cases) {
+    SCOPED_TRACE(accepted);
+    httplib::Headers headers;
+    if (*accepted) headers.emplace("Accept-Encoding", accepted);
+    auto answer = client_->send("GET", "/api/drive/containers/my-matters/items?limit=500", std::nullopt, headers);
+    ASSERT_EQ(answer.status, 200);
+    auto encoding = answer.headers.find("Content-Encoding");
+    EXPECT_EQ(encoding == answer.headers.end() ? "" : encoding->second, used);
+    EXPECT_FALSE(answer.value["items"].empty());
+  }
+}
+
 TEST_F(ListingTest, RefusesCursorsOfOtherListingsAndBrokenOnes) {
   const std::string folder = idAt("my-matters", {"Harbour Lane acquisition", "Correspondence"});
   auto first = client_->page("my-matters", 1);
