@@ -62,6 +62,8 @@ class DomainFileSystem {
   bool isListed(Inode inode);
   FsResult<Entry> lookup(Inode parent, const std::string& name);
   void forget(Inode inode, uint64_t count);
+  // The entry of an item an open listing holds, counted as a lookup (readdirplus).
+  FsResult<Entry> lookupListed(Inode inode);
   FsResult<struct stat> attributes(Inode inode);
   // `handle` when the kernel truncates through an open file.
   FsResult<struct stat> truncate(Inode inode, off_t size, std::optional<uint64_t> handle);

@@ -78,6 +78,14 @@ FsResult<DomainFileSystem::Entry> DomainFileSystem::lookup(Inode parent, const s
   return entryOf(*node);
 }
 
+FsResult<DomainFileSystem::Entry> DomainFileSystem::lookupListed(Inode inode) {
+  std::lock_guard lock(mutex_);
+  Node* node = tree_.find(inode);
+  if (!node || node->vanished) return std::unexpected(ENOENT);
+  tree_.remember(*node);
+  return entryOf(*node);
+}
+
 void DomainFileSystem::forget(Inode inode, uint64_t count) {
   std::lock_guard lock(mutex_);
   tree_.forget(inode, count);

@@ -99,6 +99,8 @@ void init(void*, fuse_conn_info* connection) {
   // Truncating opens arrive as one request, so that the staged copy starts empty.
   if (connection->capable & FUSE_CAP_ATOMIC_O_TRUNC) connection->want |= FUSE_CAP_ATOMIC_O_TRUNC;
   connection->want &= ~FUSE_CAP_WRITEBACK_CACHE;
+  // Listings hand the kernel each entry's attributes: `ls -l` needs no lookup per name.
+  if (connection->capable & FUSE_CAP_READDIRPLUS) connection->want |= FUSE_CAP_READDIRPLUS;
   // Large reads ahead: a document is read from start to end.
   connection->max_readahead = 1 << 20;
   // Reads go from the contents file to the kernel by splice, without a copy here.
@@ -162,41 +164,74 @@ void opendir(fuse_req_t req, fuse_ino_t inode, fuse_file_info* file) {
   deferred(req, std::move(answer));
 }
 
-void replyListing(fuse_req_t req, size_t size, off_t offset, uint64_t handle);
-
-void readdir(fuse_req_t req, fuse_ino_t inode, size_t size, off_t offset, fuse_file_info* file) {
+// Fills a readdir answer from the open directory's listing; with `plus`, each
+// entry comes with its attributes, and counts as a lookup of it.
+void replyListing(fuse_req_t req, size_t size, off_t offset, uint64_t handle, bool plus) {
   auto& fs = fileSystem(req);
-  const uint64_t handle = file->fh;
-  // The first read after opendir comes with the listing just taken; a later start over reads afresh.
-  if (offset == 0 && fs.startsOver(handle)) {
-    deferred(req, [req, inode, size, handle] {
-      fileSystem(req).refreshListing(handle, inode);
-      replyListing(req, size, 0, handle);
-    });
-    return;
-  }
-  replyListing(req, size, offset, handle);
-}
-
-void replyListing(fuse_req_t req, size_t size, off_t offset, uint64_t handle) {
-  auto listing = fileSystem(req).listing(handle);
+  auto listing = fs.listing(handle);
   if (!listing) {
     fuse_reply_err(req, EBADF);
     return;
   }
   std::vector<char> buffer(size);
+  std::vector<Inode> remembered;
   size_t used = 0;
   for (size_t index = static_cast<size_t>(offset); index < listing->size(); ++index) {
     const auto& entry = (*listing)[index];
-    struct stat attributes {};
-    attributes.st_ino = entry.inode;
-    attributes.st_mode = entry.directory ? S_IFDIR : S_IFREG;
-    const size_t needed = fuse_add_direntry(req, buffer.data() + used, size - used, entry.name.c_str(), &attributes,
-                                            static_cast<off_t>(index + 1));
+    const auto next = static_cast<off_t>(index + 1);
+    size_t needed = 0;
+    if (!plus) {
+      struct stat attributes {};
+      attributes.st_ino = entry.inode;
+      attributes.st_mode = entry.directory ? S_IFDIR : S_IFREG;
+      needed = fuse_add_direntry(req, buffer.data() + used, size - used, entry.name.c_str(), &attributes, next);
+    } else {
+      fuse_entry_param param{};
+      // "." and ".." are not looked up by the kernel: their attributes are enough.
+      const bool self = entry.name == "." || entry.name == "..";
+      if (self) {
+        param.attr.st_ino = entry.inode;
+        param.attr.st_mode = S_IFDIR;
+      } else {
+        auto known = fs.lookupListed(entry.inode);
+        if (!known) continue;  // gone since the listing was taken
+        param.ino = known->inode;
+        param.attr = known->attributes;
+        param.attr_timeout = param.entry_timeout = fs.options().cacheSeconds;
+      }
+      needed = fuse_add_direntry_plus(req, buffer.data() + used, size - used, entry.name.c_str(), &param, next);
+      if (!self && needed > size - used) fs.forget(entry.inode, 1);
+      if (!self && needed <= size - used) remembered.push_back(entry.inode);
+    }
     if (needed > size - used) break;
     used += needed;
   }
-  fuse_reply_buf(req, buffer.data(), used);
+  // The kernel did not take the entries (the request was interrupted): nor their lookups.
+  if (fuse_reply_buf(req, buffer.data(), used) != 0) {
+    for (Inode inode : remembered) fs.forget(inode, 1);
+  }
+}
+
+void readListing(fuse_req_t req, fuse_ino_t inode, size_t size, off_t offset, fuse_file_info* file, bool plus) {
+  auto& fs = fileSystem(req);
+  const uint64_t handle = file->fh;
+  // The first read after opendir comes with the listing just taken; a later start over reads afresh.
+  if (offset == 0 && fs.startsOver(handle)) {
+    deferred(req, [req, inode, size, handle, plus] {
+      fileSystem(req).refreshListing(handle, inode);
+      replyListing(req, size, 0, handle, plus);
+    });
+    return;
+  }
+  replyListing(req, size, offset, handle, plus);
+}
+
+void readdir(fuse_req_t req, fuse_ino_t inode, size_t size, off_t offset, fuse_file_info* file) {
+  readListing(req, inode, size, offset, file, false);
+}
+
+void readdirplus(fuse_req_t req, fuse_ino_t inode, size_t size, off_t offset, fuse_file_info* file) {
+  readListing(req, inode, size, offset, file, true);
 }
 
 void releasedir(fuse_req_t req, fuse_ino_t, fuse_file_info* file) {
@@ -385,6 +420,7 @@ fuse_lowlevel_ops makeOperations() {
   ops.setattr = setattr;
   ops.opendir = opendir;
   ops.readdir = readdir;
+  ops.readdirplus = readdirplus;
   ops.releasedir = releasedir;
   ops.open = open;
   ops.create = create;
