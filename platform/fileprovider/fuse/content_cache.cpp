@@ -6,6 +6,7 @@
 #include <fstream>
 #include <set>
 #include <utility>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -21,8 +22,8 @@ constexpr const char* indexName = "index.json";
 
 }  // namespace
 
-ContentCache::ContentCache(std::filesystem::path directory, Runner runner)
-    : directory_(std::move(directory)), runner_(std::move(runner)) {
+ContentCache::ContentCache(std::filesystem::path directory, Runner runner, uint64_t limitBytes)
+    : directory_(std::move(directory)), runner_(std::move(runner)), limitBytes_(limitBytes) {
   std::error_code ignored;
   std::filesystem::create_directories(directory_, ignored);
   // What an earlier run fetched stays, by identifier and content version, as
@@ -43,7 +44,7 @@ ContentCache::ContentCache(std::filesystem::path directory, Runner runner)
       if (!std::filesystem::is_regular_file(file, missing)) continue;
       const uint64_t size = std::filesystem::file_size(file, missing);
       if (missing) continue;
-      cached_[ItemIdentifier{entry["identifier"]}] = Cached{entry["version"], file, size};
+      cached_[ItemIdentifier{entry["identifier"]}] = Cached{entry["version"], file, size, ++uses_};
       nextFile_ = std::max(nextFile_, number);
     }
   }
@@ -102,6 +103,7 @@ std::shared_ptr<ContentCache::Pending> ContentCache::join(const ItemIdentifier& 
   {
     std::lock_guard lock(mutex_);
     if (auto found = cached_.find(identifier); found != cached_.end() && found->second.contentVersion == contentVersion) {
+      found->second.lastUsed = ++uses_;
       cached = Entry{found->second.file, nullptr};
       return nullptr;
     }
@@ -210,11 +212,45 @@ std::expected<std::filesystem::path, Error> ContentCache::adopt(const ItemIdenti
     previous = std::exchange(cached.file, target);
     cached.contentVersion = contentVersion;
     cached.size = size;
+    cached.lastUsed = ++uses_;
   }
   // Readers that still have the old file open keep reading it.
   if (!previous.empty()) std::filesystem::remove(previous, error);
+  makeRoom(identifier);
   saveIndex();
   return target;
+}
+
+void ContentCache::makeRoom(const ItemIdentifier& keep) {
+  std::vector<std::filesystem::path> removed;
+  {
+    std::lock_guard lock(mutex_);
+    uint64_t total = 0;
+    for (const auto& [identifier, cached] : cached_) total += cached.size;
+    while (total > limitBytes_) {
+      auto oldest = cached_.end();
+      for (auto at = cached_.begin(); at != cached_.end(); ++at) {
+        if (at->first == keep || pins_.contains(at->first)) continue;
+        if (oldest == cached_.end() || at->second.lastUsed < oldest->second.lastUsed) oldest = at;
+      }
+      if (oldest == cached_.end()) break;
+      total -= oldest->second.size;
+      removed.push_back(std::move(oldest->second.file));
+      cached_.erase(oldest);
+    }
+  }
+  std::error_code ignored;
+  for (const auto& file : removed) std::filesystem::remove(file, ignored);
+}
+
+void ContentCache::pin(const ItemIdentifier& identifier) {
+  std::lock_guard lock(mutex_);
+  ++pins_[identifier];
+}
+
+void ContentCache::unpin(const ItemIdentifier& identifier) {
+  std::lock_guard lock(mutex_);
+  if (auto found = pins_.find(identifier); found != pins_.end() && --found->second <= 0) pins_.erase(found);
 }
 
 void ContentCache::drop(const ItemIdentifier& identifier) {

@@ -36,7 +36,9 @@ class ContentCache {
 
   // Contents an earlier run fetched are used again: `index.json` in the
   // directory says which item and content version each file holds.
-  ContentCache(std::filesystem::path directory, Runner runner);
+  // Past `limitBytes`, the least recently used files that no open file reads
+  // are removed (never the one just kept).
+  ContentCache(std::filesystem::path directory, Runner runner, uint64_t limitBytes);
 
   // The file of that version, fetched when missing. Concurrent requests for
   // one item share a single fetch, which runs on the runner: a requester
@@ -57,13 +59,19 @@ class ContentCache {
   void drop(const ItemIdentifier& identifier);
   // How many bytes that version has, when they are here.
   std::optional<uint64_t> sizeOf(const ItemIdentifier& identifier, const std::string& contentVersion);
+  // An open file reads the item's kept bytes: they are not removed to make room.
+  void pin(const ItemIdentifier& identifier);
+  void unpin(const ItemIdentifier& identifier);
 
  private:
   struct Cached {
     std::string contentVersion;
     std::filesystem::path file;
     uint64_t size = 0;
+    uint64_t lastUsed = 0;
   };
+  // Removes least recently used files until what is kept fits; `keep` stays.
+  void makeRoom(const ItemIdentifier& keep);
   struct Pending {
     std::mutex mutex;
     std::condition_variable_any done;
@@ -85,6 +93,9 @@ class ContentCache {
   std::filesystem::path directory_;
   Runner runner_;
   std::mutex indexMutex_;  // one writer of the index at a time
+  const uint64_t limitBytes_;
+  uint64_t uses_ = 0;
+  std::map<ItemIdentifier, int> pins_;
   std::mutex mutex_;
   uint64_t nextFile_ = 0;
   std::map<ItemIdentifier, Cached> cached_;

@@ -144,6 +144,8 @@ class DomainFileSystem {
     bool direct = false;
     // Set while the bytes are still arriving when the file was opened.
     std::shared_ptr<GrowingFile> arriving;
+    // The item whose kept bytes it reads.
+    std::optional<ItemIdentifier> pinned;
   };
 
   DomainFileSystem(std::shared_ptr<ReplicatedExtension> extension, Domain domain, DomainStorage storage,

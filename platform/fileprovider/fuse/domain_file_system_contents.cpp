@@ -140,7 +140,16 @@ FsResult<uint64_t> DomainFileSystem::open(Inode inode, int flags) {
       std::lock_guard lock(mutex_);
       notifyKernel({{0, {}, inode}});
     }
-    return addHandle(OpenFile{std::move(fd), inode, std::nullopt, false, false, direct});
+    OpenFile file{std::move(fd), inode, std::nullopt, false, false, direct};
+    {
+      // Kept while it is read: what is kept for others makes room elsewhere.
+      std::lock_guard lock(mutex_);
+      if (Node* node = tree_.find(inode)) {
+        file.pinned = node->identifier;
+        cache_.pin(node->identifier);
+      }
+    }
+    return addHandle(std::move(file));
   }
   return std::unexpected(EIO);
 }
@@ -231,6 +240,7 @@ void DomainFileSystem::release(uint64_t id) {
   if (found == open_.end()) return;
   auto file = found->second;
   open_.erase(found);
+  if (file->pinned) cache_.unpin(*file->pinned);
   if (!file->writable) return;
   Node* node = tree_.find(file->inode);
   if (node && node->writers > 0) --node->writers;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 
 namespace ostrel::fileprovider {
 
@@ -13,6 +14,9 @@ struct MountOptions {
   // after pauses that double up to the longest while it still waits.
   std::chrono::milliseconds firstRetry = std::chrono::seconds(5);
   std::chrono::milliseconds longestRetry = std::chrono::minutes(5);
+  // How much fetched contents the domain keeps on disk; past it the least
+  // recently used go (never one an open file reads).
+  uint64_t contentsLimitBytes = uint64_t{4} << 30;
 };
 
 }  // namespace ostrel::fileprovider

@@ -133,5 +133,31 @@ TEST_F(DomainMountTest, FetchedContentsOutliveForgottenListingsAndTheMountByCont
   EXPECT_EQ(extension_->fetches(changed), 2u);
 }
 
+TEST_F(DomainMountTest, KeptContentsMakeRoomLeastRecentlyUsedFirstButNeverWhatIsOpen) {
+  const std::string bytes(400, 'k');
+  std::vector<ItemIdentifier> files;
+  for (int i = 0; i < 4; ++i) files.push_back(extension_->addFile(rootContainerItemIdentifier, "f" + std::to_string(i), bytes));
+  // Room for two files.
+  mountDrive({.callTimeout = std::chrono::seconds(20), .contentsLimitBytes = 1000});
+  UniqueFd open0(::open(at("f0").c_str(), O_RDONLY | O_CLOEXEC));
+  ASSERT_TRUE(open0.valid());
+  ASSERT_EQ(readFile(at("f1")), bytes);
+  ASSERT_EQ(readFile(at("f2")), bytes);  // f1 goes: f0 is open
+  ASSERT_EQ(readFile(at("f1")), bytes);  // f2 goes
+  EXPECT_EQ(extension_->fetches(files[1]), 2u);
+  ASSERT_EQ(readFile(at("f0")), bytes);
+  EXPECT_EQ(extension_->fetches(files[0]), 1u);
+  open0.reset();
+  // Closed, f0 may go too; but it was read after f1, so f3 takes f1's room.
+  ASSERT_EQ(readFile(at("f3")), bytes);
+  ASSERT_EQ(readFile(at("f0")), bytes);
+  EXPECT_EQ(extension_->fetches(files[0]), 1u);
+  ASSERT_EQ(readFile(at("f1")), bytes);
+  EXPECT_EQ(extension_->fetches(files[1]), 3u);
+  size_t kept = 0;
+  for (const auto& entry : fs::directory_iterator(storage_.contentsDirectory())) kept += entry.path().filename() != "index.json";
+  EXPECT_LE(kept, 2u);
+}
+
 }  // namespace
 }  // namespace ostrel::fileprovider::testing
