@@ -191,37 +191,40 @@ def main():
             wait_for(lambda: os.path.exists(path))
             return path, version["identifier"]
 
-        listings = []
-        for round_ in range(args.rounds):
-            big = service.call("POST", "items", {"parent": folder["identifier"], "filename": "bench-10k-%d" % round_,
-                                                 "kind": "container"})["item"]
-            for i in range(10000):
-                service.call("POST", "items", {"parent": big["identifier"], "filename": "item-%05d" % i,
-                                               "kind": "container"})
-            listings.append(big)
+        listings = {}
+        for entries in (1000, 10000, 50000):
+            for round_ in range(args.rounds):
+                big = service.call("POST", "items", {"parent": folder["identifier"],
+                                                     "filename": "bench-%d-%d" % (entries, round_),
+                                                     "kind": "container"})["item"]
+                for i in range(entries):
+                    service.call("POST", "items", {"parent": big["identifier"], "filename": "item-%05d" % i,
+                                                   "kind": "container"})
+                listings.setdefault(entries, []).append(big)
 
         drive = Drive(args.bin_dir, service, work)
         print("daemon peak RSS at start: %d KiB" % drive.peak_kib())
 
-        # Listing 10 000 items: the raw pages against ls -l through the mount.
-        ratios, cached = [], []
-        for big in listings:
-            started = clock()
-            page, pages = None, 0
-            quoted = urllib.parse.quote(big["identifier"], safe="")
-            while True:
-                answer = service.call("GET", "containers/%s/items?limit=500%s" % (quoted, "&page=" + page if page else ""))
-                pages += 1
-                page = answer["next_page"]
-                if not page:
-                    break
-            raw = clock() - started
-            path = os.path.join(drive.mount, *folder_path, big["filename"])
-            listed = timed(["ls", "-l", path])
-            cached.append(timed(["ls", "-l", path]))
-            ratios.append(listed / raw)
-        print("ls -l of 10 000 items, cold, ÷ the raw pages (%d): %s; again from what is kept: %s s" %
-              (pages, spread(ratios), spread(cached, 3)))
+        # Listings: the raw pages over one kept connection against ls -l through the mount.
+        for entries, folders in listings.items():
+            ratios, again = [], []
+            before = drive.peak_kib()
+            for big in folders:
+                started = clock()
+                page = None
+                quoted = urllib.parse.quote(big["identifier"], safe="")
+                while True:
+                    answer = service.call("GET", "containers/%s/items?limit=500%s" %
+                                          (quoted, "&page=" + page if page else ""))
+                    page = answer["next_page"]
+                    if not page:
+                        break
+                raw = clock() - started
+                path = os.path.join(drive.mount, *folder_path, big["filename"])
+                ratios.append(timed(["ls", "-l", path]) / raw)
+                again.append(timed(["ls", "-l", path]))
+            print("ls -l of %d entries, cold, ÷ the raw pages: %s; again: %s s; daemon peak RSS %d -> %d KiB" %
+                  (entries, spread(ratios), spread(again, 3), before, drive.peak_kib()))
 
         # Cold cat against curl of the same bytes, both to /dev/null; and
         # against curl writing a file, as the mount keeps what it fetched.
