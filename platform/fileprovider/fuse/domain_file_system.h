@@ -117,6 +117,9 @@ class DomainFileSystem {
   // is left alone. Answers how many went. Runs at the start, on a timer and
   // whenever the service answered again.
   size_t sendWaiting();
+  // A round of the working set went through: reads try the service at once
+  // again, and what waits for it is sent.
+  void serviceAnswered();
   struct UnsentEdit {
     std::string name;
     // "pending", "awaitingContents", "waiting" or "kept".

@@ -17,7 +17,7 @@ FsResult<void> DomainFileSystem::ensureListed(Inode inode) {
     Node* node = tree_.find(inode);
     if (!node) return std::unexpected(ENOENT);
     if (!node->directory) return std::unexpected(ENOTDIR);
-    if (node->listed) return {};
+    if (node->listed && !node->stale) return {};
     identifier = node->identifier;
     if (auto running = listing_.find(identifier); running != listing_.end()) {
       auto pending = running->second;
@@ -31,7 +31,12 @@ FsResult<void> DomainFileSystem::ensureListed(Inode inode) {
   FsResult<void> result;
   {
     std::lock_guard lock(mutex_);
-    if (!items) {
+    Node* stale = tree_.find(identifier);
+    if (!items && stale && stale->listed && worthRetrying(items.error())) {
+      // Better what was listed before than nothing while the service cannot be reached.
+      log_.notice("listing %{public}s again failed (%{public}s); what was listed before shows",
+                  {identifier.rawValue, describe(items.error())});
+    } else if (!items) {
       log_.error("listing %{public}s failed: %{public}s", {identifier.rawValue, describe(items.error())});
       result = std::unexpected(errnoForError(items.error()));
     } else if (Node* node = tree_.find(identifier)) {
@@ -64,7 +69,7 @@ void DomainFileSystem::mergeLocal(Node& container, std::vector<Invalidation>& in
 bool DomainFileSystem::isListed(Inode inode) {
   std::lock_guard lock(mutex_);
   Node* node = tree_.find(inode);
-  return node && node->directory && node->listed;
+  return node && node->directory && node->listed && !node->stale;
 }
 
 FsResult<DomainFileSystem::Entry> DomainFileSystem::lookup(Inode parent, const std::string& name) {
@@ -237,6 +242,7 @@ std::vector<Invalidation> DomainFileSystem::applyChanges(std::vector<ItemPtr> up
 }
 
 std::vector<Invalidation> DomainFileSystem::containerSignalled(const ItemIdentifier& container) {
+  calls_.reachable();
   std::vector<Invalidation> invalidations;
   std::lock_guard lock(mutex_);
   if (Node* node = tree_.find(container); node && node->directory) tree_.dropListing(*node, false, invalidations);
@@ -249,9 +255,10 @@ std::vector<Invalidation> DomainFileSystem::forgetBelow(const ItemIdentifier& it
   Node* node = tree_.find(item);
   if (!node) return invalidations;
   // Fetched contents stay: they are kept by content version, which the fresh
-  // listings compare.
+  // listings compare. Listings are read afresh, and shown as they were while
+  // that cannot be done.
   if (node->directory) {
-    tree_.dropListing(*node, true, invalidations);
+    tree_.markStale(*node, invalidations);
   } else {
     invalidations.push_back({0, {}, node->inode});
   }

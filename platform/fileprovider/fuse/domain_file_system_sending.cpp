@@ -54,6 +54,11 @@ size_t DomainFileSystem::sendWaiting() {
   return waiting.size();
 }
 
+void DomainFileSystem::serviceAnswered() {
+  calls_.reachable();
+  sendWaiting();
+}
+
 std::vector<DomainFileSystem::UnsentEdit> DomainFileSystem::unsentEdits() {
   std::lock_guard lock(mutex_);
   auto entries = local_.all();

@@ -41,7 +41,7 @@ class FuseDomainMount final : public DomainMount {
     send(fileSystem_->containerSignalled(container));
   }
   void forgetBelow(const ItemIdentifier& item) override { send(fileSystem_->forgetBelow(item)); }
-  void serviceReachable() override { fileSystem_->sendWaiting(); }
+  void serviceReachable() override { fileSystem_->serviceAnswered(); }
   std::vector<UnsentEdit> unsentEdits() override {
     std::vector<UnsentEdit> unsent;
     for (auto& edit : fileSystem_->unsentEdits()) unsent.push_back({std::move(edit.name), std::move(edit.state)});

@@ -113,7 +113,29 @@ std::expected<T, Error> ExtensionCalls::await(Start start, std::stop_token reque
   return std::move(*result);
 }
 
+std::optional<Error> ExtensionCalls::failsFast() const {
+  const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+  if (now >= unreachableUntil_.load()) return std::nullopt;
+  return FileProviderError::make(FileProviderError::serverUnreachable, "the service could not be reached a moment ago");
+}
+
+template <class T>
+void ExtensionCalls::noteOutcome(const std::expected<T, Error>& outcome) {
+  if (outcome) {
+    unreachableUntil_ = 0;
+  } else if (outcome.error().is(FileProviderError::domain, FileProviderError::serverUnreachable) ||
+             outcome.error().is(POSIXError::domain, ETIMEDOUT)) {
+    unreachableUntil_ =
+        (std::chrono::steady_clock::now() + unreachableWindow).time_since_epoch().count();
+  }
+}
+
+void ExtensionCalls::reachable() {
+  unreachableUntil_ = 0;
+}
+
 std::expected<ItemPtr, Error> ExtensionCalls::item(const ItemIdentifier& identifier) {
+  if (auto unreachable = failsFast()) return std::unexpected(*unreachable);
   return await<ItemPtr>([&](auto deliver) {
     return extension_->itemForIdentifier(identifier, [deliver](ItemPtr item, std::optional<Error> error) {
       if (error) return deliver(std::unexpected(std::move(*error)));
@@ -127,6 +149,7 @@ std::expected<ExtensionCalls::Fetched, Error> ExtensionCalls::fetchContents(cons
                                                                               std::optional<ItemVersion> version,
                                                                               std::stop_token stop,
                                                                               std::shared_ptr<GrowingFile> arriving) {
+  if (auto unreachable = failsFast()) return std::unexpected(*unreachable);
   // Bytes that arrive after the wait gave up are nobody's: they are removed.
   auto abandoned = std::make_shared<std::atomic<bool>>(false);
   auto fetched = await<Fetched>([&](auto deliver) {
@@ -153,6 +176,8 @@ std::expected<ExtensionCalls::Fetched, Error> ExtensionCalls::fetchContents(cons
     return progress;
   }, std::move(stop));
   if (!fetched) abandoned->store(true);
+  // A download cut short says nothing of the service's reach; one that went through does.
+  if (fetched) reachable();
   return fetched;
 }
 
@@ -195,6 +220,13 @@ std::expected<void, Error> ExtensionCalls::deleteItem(const ItemIdentifier& iden
 }
 
 std::expected<std::vector<ItemPtr>, Error> ExtensionCalls::listContainer(const ItemIdentifier& container) {
+  if (auto unreachable = failsFast()) return std::unexpected(*unreachable);
+  auto listed = listPages(container);
+  noteOutcome(listed);
+  return listed;
+}
+
+std::expected<std::vector<ItemPtr>, Error> ExtensionCalls::listPages(const ItemIdentifier& container) {
   if (stopping_.stop_requested()) return std::unexpected(cancelled());
   Stops stops(stopping_.get_token(), RequestScope::current());
   auto enumerator = extension_->enumeratorForContainer(container);

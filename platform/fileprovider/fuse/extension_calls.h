@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <expected>
@@ -64,6 +65,8 @@ class ExtensionCalls {
 
   // Cancels what is in flight and makes every later call fail at once.
   void shutdown();
+  // The service answered (a signal, a change): reads try it again at once.
+  void reachable();
 
  private:
   template <class T, class Start>
@@ -76,8 +79,17 @@ class ExtensionCalls {
     Stops(std::stop_token mountToken, std::stop_token requestToken);
   };
 
+  // Reads (items, contents, listings) fail at once for a short while after a
+  // listing found the service unreachable: a partner without a network gets
+  // EIO now, not after every request's time-out. A success ends it.
+  std::optional<Error> failsFast() const;
+  std::expected<std::vector<ItemPtr>, Error> listPages(const ItemIdentifier& container);
+  template <class T>
+  void noteOutcome(const std::expected<T, Error>& outcome);
+
   std::shared_ptr<ReplicatedExtension> extension_;
   std::chrono::milliseconds timeout_;
+  std::atomic<int64_t> unreachableUntil_{0};  // steady-clock nanoseconds
   std::stop_source stopping_;
   std::mutex mutex_;
   uint64_t nextCall_ = 0;
@@ -88,6 +100,9 @@ class ExtensionCalls {
 // must not hold a request thread, or the daemon's memory, without bound.
 inline constexpr int maximumListingPages = 1000;
 inline constexpr size_t maximumListingItems = 50000;
+
+// How long reads fail at once after one found the service unreachable.
+inline constexpr std::chrono::seconds unreachableWindow{5};
 
 // How long a call may go on after it was cancelled before the wait gives up
 // on its completion.

@@ -268,7 +268,24 @@ size_t ItemTree::install(Node& container, const std::vector<ItemPtr>& items,
     if (!place(*node, container, invalidations)) ++refused;
   }
   container.listed = true;
+  container.stale = false;
   return refused;
+}
+
+void ItemTree::markStale(Node& container, std::vector<Invalidation>& invalidations) {
+  std::vector<Inode> pending{container.inode};
+  std::set<Inode> seen{container.inode};
+  while (!pending.empty()) {
+    Node* node = find(pending.back());
+    pending.pop_back();
+    if (!node || !node->listed) continue;
+    if (node->item) node->stale = true;
+    for (const auto& [name, inode] : node->children) {
+      invalidations.push_back({node->inode, name, 0});
+      if (const Node* child = find(inode); child && child->directory && seen.insert(inode).second)
+        pending.push_back(inode);
+    }
+  }
 }
 
 void ItemTree::dropListing(Node& container, bool recursive, std::vector<Invalidation>& invalidations,

@@ -37,6 +37,9 @@ struct Node {
   bool directory = false;
   // `children` is the container's complete listing.
   bool listed = false;
+  // The listing is to be read afresh on next use; until that succeeds (the
+  // service may be unreachable), it is what shows.
+  bool stale = false;
   std::map<std::string, Inode> children;
   // How many times the kernel was handed this inode and has not forgotten it.
   uint64_t lookups = 0;
@@ -90,6 +93,9 @@ class ItemTree {
   // container are listed here as aliases. Answers how many items were
   // refused: the container itself, or a folder that holds it.
   size_t install(Node& container, const std::vector<ItemPtr>& items, std::vector<Invalidation>& invalidations);
+  // Marks the container's listing and every listing below it stale; the
+  // kernel is told to look their entries up again.
+  void markStale(Node& container, std::vector<Invalidation>& invalidations);
   // Forgets the container's listing, and with `recursive` those below it.
   void dropListing(Node& container, bool recursive, std::vector<Invalidation>& invalidations,
                    std::vector<ItemIdentifier>* dropped = nullptr);

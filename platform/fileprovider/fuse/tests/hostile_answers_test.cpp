@@ -159,5 +159,32 @@ TEST_F(DomainMountTest, KeptContentsMakeRoomLeastRecentlyUsedFirstButNeverWhatIs
   EXPECT_LE(kept, 2u);
 }
 
+TEST_F(DomainMountTest, WhatWasListedAndReadStaysWhileTheServiceCannotBeReached) {
+  auto folder = extension_->addFolder(rootContainerItemIdentifier, "Matter");
+  extension_->addFile(folder, "brief.txt", "the brief");
+  mountDrive();
+  ASSERT_EQ(readFile(at("Matter/brief.txt")), "the brief");
+
+  // Everything forgotten (an expired anchor) while the service is gone.
+  const Error unreachable = FileProviderError::make(FileProviderError::serverUnreachable);
+  extension_->failAll(InMemoryExtension::Operation::list, unreachable);
+  extension_->failAll(InMemoryExtension::Operation::fetch, unreachable);
+  mount_->forgetBelow(rootContainerItemIdentifier);
+  EXPECT_EQ(namesIn(at("Matter")), (std::set<std::string>{"brief.txt"}));
+  EXPECT_EQ(readFile(at("Matter/brief.txt")), "the brief");
+  EXPECT_TRUE(logged("what was listed before shows"));
+
+  // A name it never held is answered at once meanwhile.
+  EXPECT_EQ(errnoOf(UniqueFd(::open(at("Matter/unknown.txt").c_str(), O_RDONLY)).valid() ? 0 : -1), ENOENT);
+
+  // Back (the working set answered): the next use lists afresh and shows what changed meanwhile.
+  extension_->failAll(InMemoryExtension::Operation::list, std::nullopt);
+  extension_->failAll(InMemoryExtension::Operation::fetch, std::nullopt);
+  extension_->addFile(folder, "reply.txt", "the reply");
+  mount_->serviceReachable();
+  EXPECT_TRUE(eventually([&] { return namesIn(at("Matter")).contains("reply.txt"); }));
+  EXPECT_EQ(readFile(at("Matter/reply.txt")), "the reply");
+}
+
 }  // namespace
 }  // namespace ostrel::fileprovider::testing
