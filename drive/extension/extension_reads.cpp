@@ -59,9 +59,10 @@ ProgressPtr FileProviderExtension::fetchContents(const ItemIdentifier& identifie
         });
         if (!file) return std::unexpected(file.error());
         std::error_code sizeError;
-        const auto size = std::filesystem::file_size(*file, sizeError);
-        if (!sizeError) progress->setTotalUnitCount(static_cast<int64_t>(size));
-        progress->setCompletedUnitCount(sizeError ? 1 : static_cast<int64_t>(size));
+        if (const auto size = std::filesystem::file_size(*file, sizeError); !sizeError) {
+          progress->setTotalUnitCount(static_cast<int64_t>(size));
+          progress->setCompletedUnitCount(static_cast<int64_t>(size));
+        }
         // The item of the content answer describes exactly these bytes.
         completion(*file, std::make_shared<DriveItem>(std::move(content->item)), std::nullopt);
         return {};

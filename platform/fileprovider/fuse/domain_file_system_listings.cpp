@@ -31,15 +31,15 @@ FsResult<void> DomainFileSystem::ensureListed(Inode inode) {
   FsResult<void> result;
   {
     std::lock_guard lock(mutex_);
-    Node* stale = tree_.find(identifier);
-    if (!items && stale && stale->listed && worthRetrying(items.error())) {
+    Node* node = tree_.find(identifier);
+    if (!items && node && node->listed && worthRetrying(items.error())) {
       // Better what was listed before than nothing while the service cannot be reached.
       log_.notice("listing %{public}s again failed (%{public}s); what was listed before shows",
                   {identifier.rawValue, describe(items.error())});
     } else if (!items) {
       log_.error("listing %{public}s failed: %{public}s", {identifier.rawValue, describe(items.error())});
       result = std::unexpected(errnoForError(items.error()));
-    } else if (Node* node = tree_.find(identifier)) {
+    } else if (node) {
       // Entries new to the kernel need no invalidation: it asks for them.
       std::vector<Invalidation> ignored;
       if (size_t refused = tree_.install(*node, *items, ignored))

@@ -119,12 +119,11 @@ std::optional<Error> ExtensionCalls::failsFast() const {
   return FileProviderError::make(FileProviderError::serverUnreachable, "the service could not be reached a moment ago");
 }
 
-template <class T>
-void ExtensionCalls::noteOutcome(const std::expected<T, Error>& outcome) {
-  if (outcome) {
+void ExtensionCalls::noteOutcome(const std::optional<Error>& failure) {
+  if (!failure) {
     unreachableUntil_ = 0;
-  } else if (outcome.error().is(FileProviderError::domain, FileProviderError::serverUnreachable) ||
-             outcome.error().is(POSIXError::domain, ETIMEDOUT)) {
+  } else if (failure->is(FileProviderError::domain, FileProviderError::serverUnreachable) ||
+             failure->is(POSIXError::domain, ETIMEDOUT)) {
     unreachableUntil_ =
         (std::chrono::steady_clock::now() + unreachableWindow).time_since_epoch().count();
   }
@@ -222,7 +221,7 @@ std::expected<void, Error> ExtensionCalls::deleteItem(const ItemIdentifier& iden
 std::expected<std::vector<ItemPtr>, Error> ExtensionCalls::listContainer(const ItemIdentifier& container) {
   if (auto unreachable = failsFast()) return std::unexpected(*unreachable);
   auto listed = listPages(container);
-  noteOutcome(listed);
+  noteOutcome(listed ? std::nullopt : std::optional<Error>(listed.error()));
   return listed;
 }
 

@@ -84,8 +84,8 @@ class ExtensionCalls {
   // EIO now, not after every request's time-out. A success ends it.
   std::optional<Error> failsFast() const;
   std::expected<std::vector<ItemPtr>, Error> listPages(const ItemIdentifier& container);
-  template <class T>
-  void noteOutcome(const std::expected<T, Error>& outcome);
+  // What a listing ended with: nothing when it went through.
+  void noteOutcome(const std::optional<Error>& failure);
 
   std::shared_ptr<ReplicatedExtension> extension_;
   std::chrono::milliseconds timeout_;
