@@ -1,5 +1,6 @@
 #include "word-relay/relay_output.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
@@ -8,6 +9,12 @@
 #include "platform/foundation/json.h"
 
 namespace ostrel::word {
+
+namespace {
+std::atomic<bool> silenced{false};
+}  // namespace
+
+void silenceOutput() { silenced.store(true); }
 
 OutputObject succeeded(OutputObject fields) {
   fields.insert(fields.begin(), {"ok", true});
@@ -19,6 +26,7 @@ OutputObject failureObject(const Failure& failure) {
 }
 
 void emit(const OutputObject& object) {
+  if (silenced.load()) return;
   nlohmann::json line = nlohmann::json::object();
   for (const auto& [key, value] : object) {
     std::visit([&line, &key](const auto& member) { line[key] = member; }, value);

@@ -27,4 +27,8 @@ OutputObject failureObject(const Failure& failure);
 // (status 0, as always).
 void emit(const OutputObject& object);
 
+// For a program being stopped: nothing more is printed, whatever a command
+// cut short still comes to. Safe from any thread.
+void silenceOutput();
+
 }  // namespace ostrel::word

@@ -42,6 +42,11 @@ class AppleScript {
   // the result has none) or an AppleScriptError.
   std::expected<std::string, Error> execute() const;
 
+  // For a program that is being stopped: ends every script still executing,
+  // from any thread, so that none acts after its caller has given up (their
+  // execute() answers an execution failure), and lets no later one start.
+  static void abandonAll();
+
  private:
   std::string source_;
 };

@@ -66,4 +66,7 @@ std::expected<std::string, Error> AppleScript::execute() const {
   return result;
 }
 
+// Each osascript leads a process group, so whatever it started ends with it.
+void AppleScript::abandonAll() { applescript_linux::endAllChildren(); }
+
 }  // namespace ostrel

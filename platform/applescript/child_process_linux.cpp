@@ -8,22 +8,63 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <mutex>
+#include <vector>
 
 extern char** environ;
 
 namespace ostrel::applescript_linux {
 
+namespace {
+
+// The children not yet reaped, each the leader of a process group of its
+// own, so that a process being stopped can end them and what they started.
+// A child stays listed until it has been reaped: while it is a zombie its
+// group id cannot be handed to another process.
+struct RunningChildren {
+  std::mutex mutex;
+  std::vector<pid_t> leaders;
+  bool ended = false;
+};
+
+// Never destroyed: the signal watcher may reach it while the process exits.
+RunningChildren& runningChildren() {
+  static auto* const children = new RunningChildren();
+  return *children;
+}
+
+void forget(pid_t pid) {
+  RunningChildren& children = runningChildren();
+  std::lock_guard lock(children.mutex);
+  std::erase(children.leaders, pid);
+}
+
+}  // namespace
+
+void endAllChildren() {
+  RunningChildren& children = runningChildren();
+  std::lock_guard lock(children.mutex);
+  children.ended = true;
+  for (pid_t leader : children.leaders) ::kill(-leader, SIGKILL);
+}
+
 ChildProcess::~ChildProcess() {
   if (pid_ <= 0) return;
-  ::kill(pid_, SIGKILL);
-  int status = 0;
-  while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-  }
+  ::kill(-pid_, SIGKILL);
+  (void)wait();
 }
 
 std::expected<int, Error> ChildProcess::wait() {
+  // Waited for without reaping first, so the group id stays ours until the
+  // child is off the list.
+  siginfo_t info{};
+  while (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT) < 0) {
+    if (errno != EINTR) return std::unexpected(POSIXError::make(errno));
+  }
+  forget(pid_);
   int status = 0;
   while (::waitpid(pid_, &status, 0) < 0) {
     if (errno != EINTR) return std::unexpected(POSIXError::make(errno));
@@ -86,15 +127,23 @@ std::expected<ChildProcess, Error> spawn(const std::string& program, int input, 
   for (int signal : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGCHLD}) sigaddset(&restored, signal);
   posix_spawnattr_setsigmask(&attributes.value, &none);
   posix_spawnattr_setsigdefault(&attributes.value, &restored);
-  posix_spawnattr_setflags(&attributes.value, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  // A group of its own, led by the child.
+  posix_spawnattr_setpgroup(&attributes.value, 0);
+  posix_spawnattr_setflags(&attributes.value,
+                           POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
 
   std::string argument0 = program;
   char* argv[] = {argument0.data(), nullptr};
   pid_t pid = -1;
+  // Started and listed in one step, so that endAllChildren() misses none.
+  RunningChildren& children = runningChildren();
+  std::lock_guard lock(children.mutex);
+  if (children.ended) return std::unexpected(POSIXError::make(ECANCELED));
   if (int status = ::posix_spawnp(&pid, program.c_str(), &actions.value, &attributes.value, argv, environ);
       status != 0) {
     return std::unexpected(POSIXError::make(status));
   }
+  children.leaders.push_back(pid);
   return ChildProcess(pid);
 }
 

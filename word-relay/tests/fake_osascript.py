@@ -20,6 +20,9 @@ on every run:
                  script of that kind fails so
   syntax_errors  [kind, ...]: those scripts do not compile
   replies        {kind: text}: the script of that kind answers this text
+  hangs          [kind, ...]: those scripts start a helper process and wait
+                 for it without end, as a script does against a hung Word;
+                 [own pid, helper pid] is written to $FAKE_WORD_STATE.hung
 
 Kinds: active_doc, save, keystroke, sheet_count, set_stamp.
 Every script received is appended to $FAKE_WORD_LOG as {"kind", "text"}.
@@ -28,6 +31,7 @@ Every script received is appended to $FAKE_WORD_LOG as {"kind", "text"}.
 import json
 import os
 import re
+import subprocess
 import sys
 
 ACTIVE_DOC = """tell application "Microsoft Word"
@@ -211,6 +215,14 @@ def main():
     with open(os.environ["FAKE_WORD_LOG"], "a", encoding="utf-8") as log:
         log.write(json.dumps({"kind": kind, "text": source}) + "\n")
 
+    if kind in state.get("hangs", []):
+        helper = subprocess.Popen(["sleep", "600"])
+        hung = state_file + ".hung"
+        with open(hung + ".writing", "w", encoding="utf-8") as f:
+            json.dump([os.getpid(), helper.pid], f)
+        os.replace(hung + ".writing", hung)
+        helper.wait()
+        return 1
     if kind is None or kind in state.get("syntax_errors", []):
         sys.stderr.write("0:4: syntax error: A identifier can\u2019t go after this identifier. (-2740)\n")
         return 1

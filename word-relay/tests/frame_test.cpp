@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <fstream>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -14,6 +20,47 @@ using nlohmann::json;
 using testing::failure;
 
 class FrameTest : public testing::RelayFixture {};
+
+// While it lives, processes orphaned below this one are re-parented to it,
+// so that whatever word-relay leaves behind can be waited for here.
+class OrphanReaper {
+ public:
+  OrphanReaper() { ::prctl(PR_SET_CHILD_SUBREAPER, 1); }
+  OrphanReaper(const OrphanReaper&) = delete;
+  OrphanReaper& operator=(const OrphanReaper&) = delete;
+  ~OrphanReaper() {
+    for (pid_t pid : leftBehind_) {
+      ::kill(pid, SIGKILL);
+      ended(pid, std::chrono::seconds(2));
+    }
+    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+  }
+
+  // Whether `pid` ends within the time-out: reaped here, or gone or a zombie
+  // elsewhere. One that does not is killed when the reaper goes.
+  bool ended(pid_t pid, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (true) {
+      const pid_t reaped = ::waitpid(pid, nullptr, WNOHANG);
+      if (reaped == pid) return true;
+      if (reaped < 0 && errno == ECHILD && !runs(pid)) return true;
+      if (std::chrono::steady_clock::now() >= deadline) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    leftBehind_.push_back(pid);
+    return false;
+  }
+
+ private:
+  static bool runs(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), {});
+    const size_t state = text.rfind(") ");
+    return state != std::string::npos && state + 2 < text.size() && text[state + 2] != 'Z';
+  }
+
+  std::vector<pid_t> leftBehind_;
+};
 
 TEST_F(FrameTest, ArgumentFailures) {
   const std::string setStampFlags = "set-stamp needs --path, --document-id, --version-id and --matter-id";
@@ -109,6 +156,40 @@ TEST_F(FrameTest, TerminationSignalsEndAWatchWithStatusZero) {
     ASSERT_TRUE(relay.nextObject().has_value());
     relay.signal(signal);
     EXPECT_EQ(relay.waitForExit(), 0) << "signal " << signal;
+  }
+}
+
+TEST_F(FrameTest, StoppingEndsTheScriptInProgressAndWhatItStarted) {
+  const std::vector<std::string> stamp = {"set-stamp", "--path", "/Users/p/Matters/Brief.docx", "--document-id", "d",
+                                          "--version-id", "v", "--matter-id", "m"};
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string hangingScript;
+    int signal;
+  };
+  const Case cases[] = {
+      {{"active-doc"}, "active_doc", SIGTERM},
+      {stamp, "set_stamp", SIGINT},
+      {{"prompt-save"}, "keystroke", SIGTERM},
+      // A poll for the Save dialog in progress.
+      {{"prompt-save"}, "sheet_count", SIGINT},
+  };
+  OrphanReaper reaper;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.hangingScript);
+    startAfresh();
+    json state = word();
+    state["hangs"] = {c.hangingScript};
+    setWord(state);
+    testing::RunningRelay relay = start(c.arguments);
+    const std::vector<pid_t> hung = hungScript();
+    ASSERT_EQ(hung.size(), 2u) << "the script never ran";
+
+    relay.signal(c.signal);
+    EXPECT_EQ(relay.waitForExit(), 0);
+    EXPECT_EQ(relay.nextObject(std::chrono::seconds(2)), std::nullopt) << "a stopped command prints nothing";
+    EXPECT_TRUE(reaper.ended(hung[0], std::chrono::seconds(5))) << "osascript goes on";
+    EXPECT_TRUE(reaper.ended(hung[1], std::chrono::seconds(5))) << "what osascript started goes on";
   }
 }
 

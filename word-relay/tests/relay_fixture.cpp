@@ -139,6 +139,16 @@ std::vector<std::string> RelayFixture::scriptKindsSent() const {
   return kinds;
 }
 
+std::vector<pid_t> RelayFixture::hungScript(std::chrono::milliseconds timeout) const {
+  const fs::path file = root / "word.json.hung";
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!fs::exists(file)) {
+    if (std::chrono::steady_clock::now() >= deadline) return {};
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return Json::parse(readFile(file)).get<std::vector<pid_t>>();
+}
+
 void RelayFixture::writeWorkspace(const std::string& relative, const json::Value& content) const {
   writeFileAtomically(home / "Workspace" / relative, content.dump());
 }

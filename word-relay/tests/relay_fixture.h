@@ -58,6 +58,9 @@ class RelayFixture : public ::testing::Test {
   json::Value word() const;
   // The kinds of the scripts Word received ("active_doc", "save", ...).
   std::vector<std::string> scriptKindsSent() const;
+  // The pids of a hung script and of the helper it started, once it hangs
+  // (see "hangs" in fake_osascript.py); empty on time-out.
+  std::vector<pid_t> hungScript(std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
 
   void writeWorkspace(const std::string& relative, const json::Value& content) const;
   json::Value readWorkspace(const std::string& relative) const;
