@@ -27,9 +27,14 @@ std::map<coreaudio::AudioObjectID, ProcessRecord> ProcessMonitor::current(coreau
 
 void ProcessMonitor::scan(coreaudio::AudioSystem& system) {
   auto now = current(system);
-  for (const auto& [object, record] : now) {
-    if (!active_.contains(object))
-      out_.write({{"event", "start"}, {"app_id", record.bundleID}, {"app_name", record.name}, {"pid", record.pid}});
+  for (auto& [object, record] : now) {
+    // A process that stops during a scan can still be listed while its pid
+    // and names no longer read: who it is was settled when it started.
+    if (auto known = active_.find(object); known != active_.end()) {
+      record = known->second;
+      continue;
+    }
+    out_.write({{"event", "start"}, {"app_id", record.bundleID}, {"app_name", record.name}, {"pid", record.pid}});
   }
   for (const auto& [object, record] : active_) {
     if (!now.contains(object))

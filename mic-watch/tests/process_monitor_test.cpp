@@ -43,6 +43,8 @@ struct Watch {
   }
 };
 
+constexpr coreaudio::OSStatus failed = -1;
+
 FakeProcess zoom{.id = 40, .runningInput = 1u, .pid = 101, .bundleID = std::string("us.zoom.xos")};
 
 TEST(ProcessMonitor, SaysHelloWithItsInterface) {
@@ -70,6 +72,20 @@ TEST(ProcessMonitor, StopCarriesWhatWasSeenWhileRecording) {
   EXPECT_EQ(watch.out.take(), (std::vector<Json>{stop("us.zoom.xos", "zoom.us", 101)}));
 }
 
+TEST(ProcessMonitor, AProcessLeavingDuringAScanKeepsItsIdentity) {
+  Watch watch;
+  watch.present({zoom});
+  watch.monitor.scan(watch.system);
+  watch.out.take();
+  // Still listed and recording, but gone by the time its pid and bundle are read.
+  watch.present({{.id = zoom.id, .runningInput = 1u, .pid = std::unexpected(failed)}});
+  watch.monitor.scan(watch.system);
+  EXPECT_TRUE(watch.out.take().empty());
+  watch.present({});
+  watch.monitor.scan(watch.system);
+  EXPECT_EQ(watch.out.take(), (std::vector<Json>{stop("us.zoom.xos", "zoom.us", 101)}));
+}
+
 TEST(ProcessMonitor, StartsComeBeforeStopsInOneScan) {
   Watch watch;
   watch.present({zoom});
@@ -90,8 +106,6 @@ TEST(ProcessMonitor, TwoProcessesOfOneApplicationAreTwoEntries) {
   EXPECT_EQ(watch.out.take(), (std::vector<Json>{start("com.microsoft.teams2", "Teams", 202),
                                                  start("com.microsoft.teams2", "Teams", 303)}));
 }
-
-constexpr coreaudio::OSStatus failed = -1;
 
 struct IdentityCase {
   const char* name;

@@ -3,6 +3,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <map>
+#include <vector>
+
 #include "platform/foundation/testing/child_process.h"
 #include "platform/coreaudio/testing/pulse_daemon.h"
 
@@ -51,6 +54,43 @@ TEST(WatchProcess, ReportsARecorderFromStartToStop) {
   watch->signal(SIGTERM);
   EXPECT_EQ(watch->waitForExit(10s), 0);
   EXPECT_FALSE(watch->readOutputLine(1s).has_value()) << "nothing follows the stop line";
+}
+
+TEST(WatchProcess, RecordersEndingTogetherEachStopAsTheyStarted) {
+  if (!PulseDaemon::available()) GTEST_SKIP() << "pulseaudio is not installed";
+  auto daemon = PulseDaemon::start({"module-sine-source source_name=sine rate=48000 frequency=440"});
+  ASSERT_TRUE(daemon) << "the test server did not start";
+  auto watch = ChildProcess::start(MIC_WATCH_PATH, {}, daemon->environment());
+  ASSERT_TRUE(watch);
+  ASSERT_EQ(nextLine(*watch)["event"], "hello");
+
+  std::vector<ChildProcess> recorders;
+  for (int k = 0; k < 3; ++k) {
+    auto recorder = ChildProcess::start("parecord", {"-d", "sine", "/dev/null"}, daemon->environment());
+    ASSERT_TRUE(recorder);
+    recorders.push_back(std::move(*recorder));
+  }
+  std::map<int, Json> started;
+  for (int k = 0; k < 3; ++k) {
+    const Json line = nextLine(*watch);
+    ASSERT_EQ(line["event"], "start") << line.dump();
+    started[line["pid"].get<int>()] = line;
+  }
+  for (auto& recorder : recorders) {
+    ASSERT_TRUE(started.contains(recorder.pid()));
+    recorder.signal(SIGTERM);
+  }
+  for (auto& recorder : recorders) ASSERT_TRUE(recorder.waitForExit(10s).has_value());
+
+  for (int k = 0; k < 3; ++k) {
+    Json line = nextLine(*watch);
+    ASSERT_EQ(line["event"], "stop") << line.dump();
+    const auto start = started.find(line["pid"].get<int>());
+    ASSERT_NE(start, started.end()) << "a stop nobody started: " << line.dump();
+    line["event"] = "start";
+    EXPECT_EQ(line, start->second);
+    started.erase(start);
+  }
 }
 
 TEST(WatchProcess, SaysHelloAndEndsOnSignalWithoutAServer) {
