@@ -1,6 +1,7 @@
 // mic-recorder: records the microphone and streams it as 16 kHz mono 16-bit
 // PCM on standard output, with JSON state lines on standard error. Runs
-// until SIGINT or SIGTERM, or until the reader closes standard output.
+// until SIGINT or SIGTERM, or until the reader closes standard output; when
+// the device or the audio server goes away it says so and exits with 1.
 #include <nlohmann/json.hpp>
 
 #include <unistd.h>
@@ -53,18 +54,23 @@ int main() {
   StreamStatusLines status(stderr);
   auto system = ostrel::coreaudio::systemAudioSystem();
   if (!system) {
-    status.write(errorLine("audio server unreachable: " + std::to_string(system.error())));
+    status.write(errorLine("audio server unreachable: " + system.error().localizedDescription()));
     return 1;
   }
   // The PCM reader closing its end ends the program as a stop signal does.
   PcmPipe pcm(STDOUT_FILENO, pcmRingSamples, [] { ending->request(); });
-  MicCapture mic(**system, status, pcm,
-                 [](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); });
+  MicCapture mic(
+      **system, status, pcm, [](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); },
+      [] { ending->request(); });
   if (!mic.start()) return 1;
 
   ending->wait();
   mic.stop();
   pcm.finish();
+  if (const auto lost = mic.lossNote()) {
+    status.write(errorLine(*lost));
+    return 1;
+  }
   status.write(stopLine());
   return 0;
 }

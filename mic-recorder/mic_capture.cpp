@@ -41,8 +41,14 @@ StreamFormat captureFormat(double rate) {
           .bitsPerChannel = 32};
 }
 
-MicCapture::MicCapture(AudioSystem& system, StatusLines& status, PcmSink& pcm, Sleep sleep)
-    : system_(system), status_(status), pcm_(pcm), sleep_(std::move(sleep)), renderBuffer_(renderBufferFrames, 0.0f) {}
+MicCapture::MicCapture(AudioSystem& system, StatusLines& status, PcmSink& pcm, Sleep sleep,
+                       std::function<void()> onLost)
+    : system_(system),
+      status_(status),
+      pcm_(pcm),
+      sleep_(std::move(sleep)),
+      onLost_(std::move(onLost)),
+      renderBuffer_(renderBufferFrames, 0.0f) {}
 
 MicCapture::~MicCapture() { stop(); }
 
@@ -52,6 +58,25 @@ std::expected<void, std::string> MicCapture::fail(const std::string& note) {
   // never leaves a half-configured stream behind in the server.
   stop();
   return std::unexpected(note);
+}
+
+void MicCapture::lost(OSStatus reason) {
+  OSStatus none = noErr;
+  if (!lossReason_.compare_exchange_strong(none, reason == noErr ? kAudioHardwareUnspecifiedError : reason)) return;
+  if (onLost_) onLost_();
+}
+
+std::optional<std::string> MicCapture::lossNote() const {
+  switch (const OSStatus reason = lossReason_.load()) {
+    case noErr:
+      return std::nullopt;
+    case kAudioHardwareBadDeviceError:
+      return "capture device went away";
+    case kAudioHardwareNotRunningError:
+      return "audio server went away";
+    default:
+      return withStatus("capture stopped: ", reason);
+  }
 }
 
 void MicCapture::stop() {
@@ -143,6 +168,8 @@ std::expected<void, std::string> MicCapture::initializeAndStart(AudioUnit& unit)
   // The audio thread may run as soon as the unit starts: everything it uses
   // is ready before.
   resampler_.prepare(clientRate_, renderBuffer_.size());
+  if (OSStatus s = unit.setStoppedListener([this](OSStatus reason) { lost(reason); }); s != noErr)
+    return fail(withStatus("set stop listener failed: ", s));
   OSStatus s = unit.initialize();
   for (int attempt = 1; s != noErr && attempt < initializeAttempts; ++attempt) {
     sleep_(initializePause);

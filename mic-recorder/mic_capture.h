@@ -5,6 +5,7 @@
 #include <expected>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,10 @@ class MicCapture {
  public:
   using Sleep = std::function<void(std::chrono::milliseconds)>;
 
-  MicCapture(coreaudio::AudioSystem& system, StatusLines& status, PcmSink& pcm, Sleep sleep);
+  // `onLost` runs once, on the audio thread, when running capture ends by
+  // itself (its device or the audio server went away); it must not block.
+  MicCapture(coreaudio::AudioSystem& system, StatusLines& status, PcmSink& pcm, Sleep sleep,
+             std::function<void()> onLost = {});
   MicCapture(const MicCapture&) = delete;
   MicCapture& operator=(const MicCapture&) = delete;
   ~MicCapture();
@@ -36,6 +40,9 @@ class MicCapture {
   std::expected<void, std::string> start();
   // Stops and releases the unit; no callback runs once this returns.
   void stop();
+  // Why capture ended by itself, as an error line's note; nothing while it
+  // has not.
+  std::optional<std::string> lossNote() const;
 
   OSStatus pullInput(coreaudio::RenderFlags* flags, const coreaudio::AudioTimeStamp* timestamp, std::uint32_t bus,
                      std::uint32_t frames);
@@ -48,12 +55,15 @@ class MicCapture {
   std::string disableOtherAudioDucking(coreaudio::AudioUnit& unit);
   std::expected<void, std::string> initializeAndStart(coreaudio::AudioUnit& unit);
   std::expected<void, std::string> fail(const std::string& note);
+  void lost(OSStatus reason);
   void status(const json::Value& line) { status_.write(line); }
 
   coreaudio::AudioSystem& system_;
   StatusLines& status_;
   PcmSink& pcm_;
   Sleep sleep_;
+  std::function<void()> onLost_;
+  std::atomic<OSStatus> lossReason_{coreaudio::noErr};
 
   std::unique_ptr<coreaudio::AudioUnit> unit_;
   // What the audio thread sees: set once the unit runs, cleared before it stops.

@@ -7,6 +7,7 @@
 #include "mic-watch/event_lines.h"
 #include "mic-watch/process_monitor.h"
 #include "mic-watch/process_names.h"
+#include "mic-watch/reconnect_backoff.h"
 #include "mic-watch/scan_schedule.h"
 #include "platform/coreaudio/audio_system.h"
 #include "platform/foundation/termination.h"
@@ -24,18 +25,26 @@ int main() {
   ProcessMonitor monitor(out, procName);
   monitor.hello();
 
-  // Until the audio server answers there is nobody recording to report;
-  // each tick tries again, so a server started later is picked up.
+  // Until the audio server answers there is nobody recording to report.
+  // Scans try to reach it again, less often the longer it stays away, so a
+  // server started (or started again) later is picked up.
   std::unique_ptr<ostrel::coreaudio::AudioSystem> system;
+  ReconnectBackoff reconnect(std::chrono::seconds(8));
   auto scan = [&] {
     if (!system) {
+      const auto now = ReconnectBackoff::Clock::now();
+      if (!reconnect.due(now)) return;
       auto connected = ostrel::coreaudio::systemAudioSystem();
-      if (!connected) return;
+      if (!connected) return reconnect.failed(now);
+      reconnect.succeeded();
       system = std::move(*connected);
       // The listener only wakes the scanning thread; its result is not needed.
       system->addProcessListListener([] { schedule->listChanged(); });
     }
-    monitor.scan(*system);
+    if (!monitor.scan(*system)) {
+      system.reset();
+      reconnect.failed(ReconnectBackoff::Clock::now());
+    }
   };
   scan();
   schedule->run(scan);

@@ -6,10 +6,10 @@ namespace ostrel::micwatch {
 
 void ProcessMonitor::hello() { out_.write({{"event", "hello"}, {"api", "process-objects"}}); }
 
-std::map<coreaudio::AudioObjectID, ProcessRecord> ProcessMonitor::current(coreaudio::AudioSystem& system) {
-  std::map<coreaudio::AudioObjectID, ProcessRecord> found;
+std::expected<ProcessMonitor::Records, coreaudio::OSStatus> ProcessMonitor::current(coreaudio::AudioSystem& system) {
+  Records found;
   const auto list = system.processObjects();
-  if (!list) return found;
+  if (!list) return std::unexpected(list.error());
   for (const coreaudio::AudioObjectID object : *list) {
     const auto running = system.processIsRunningInput(object);
     if (!running || *running != 1) continue;
@@ -25,8 +25,9 @@ std::map<coreaudio::AudioObjectID, ProcessRecord> ProcessMonitor::current(coreau
   return found;
 }
 
-void ProcessMonitor::scan(coreaudio::AudioSystem& system) {
-  auto now = current(system);
+bool ProcessMonitor::scan(coreaudio::AudioSystem& system) {
+  auto listed = current(system);
+  Records now = listed.value_or(Records{});
   for (auto& [object, record] : now) {
     // A process that stops during a scan can still be listed while its pid
     // and names no longer read: who it is was settled when it started.
@@ -41,6 +42,7 @@ void ProcessMonitor::scan(coreaudio::AudioSystem& system) {
       out_.write({{"event", "stop"}, {"app_id", record.bundleID}, {"app_name", record.name}, {"pid", record.pid}});
   }
   active_ = std::move(now);
+  return listed || listed.error() != coreaudio::kAudioHardwareNotRunningError;
 }
 
 }  // namespace ostrel::micwatch

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <expected>
 #include <functional>
 #include <map>
 #include <optional>
@@ -28,15 +29,20 @@ class ProcessMonitor {
   ProcessMonitor(EventLines& out, ProcessNames names) : out_(out), names_(std::move(names)) {}
 
   void hello();
-  void scan(coreaudio::AudioSystem& system);
+  // Reports the changes since the last scan; a list that cannot be read is
+  // an empty list. False when the audio system has gone: a server that ends
+  // takes its streams with it, so everyone is reported stopped, and the next
+  // system's objects are new ones.
+  bool scan(coreaudio::AudioSystem& system);
 
  private:
-  std::map<coreaudio::AudioObjectID, ProcessRecord> current(coreaudio::AudioSystem& system);
+  using Records = std::map<coreaudio::AudioObjectID, ProcessRecord>;
+  std::expected<Records, coreaudio::OSStatus> current(coreaudio::AudioSystem& system);
 
   EventLines& out_;
   ProcessNames names_;
   // Keyed by the audio system's process object, not by pid.
-  std::map<coreaudio::AudioObjectID, ProcessRecord> active_;
+  Records active_;
 };
 
 }  // namespace ostrel::micwatch

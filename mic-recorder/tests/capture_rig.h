@@ -31,13 +31,16 @@ inline std::string failureNote(const std::expected<void, std::string>& started) 
   return started ? std::string() : started.error();
 }
 
-// A MicCapture over the scriptable audio system, with its sleeps recorded.
+// A MicCapture over the scriptable audio system, with its sleeps and the
+// losses it told of counted.
 struct CaptureRig {
   coreaudio::testing::FakeAudioSystem system;
   RecordedStatus status;
   RecordedPcm pcm;
   std::vector<std::chrono::milliseconds> sleeps;
-  MicCapture mic{system, status, pcm, [this](std::chrono::milliseconds pause) { sleeps.push_back(pause); }};
+  int losses = 0;
+  MicCapture mic{system, status, pcm, [this](std::chrono::milliseconds pause) { sleeps.push_back(pause); },
+                 [this] { ++losses; }};
 
   coreaudio::testing::FakeAudioUnit& unit() { return *system.unit(); }
   std::vector<std::string>& calls() { return system.unitScript->calls; }

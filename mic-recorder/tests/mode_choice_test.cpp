@@ -116,7 +116,8 @@ TEST(CaptureSetup, PlainCaptureSetsUpInputOnlyOnTheChosenDevice) {
   rig.system.addDevice({.id = builtInMic, .transport = TransportType::builtIn, .inputChannels = {1}});
   ASSERT_TRUE(rig.mic.start());
   EXPECT_EQ(rig.calls(), (std::vector<std::string>{"enableIO:1/1=1", "enableIO:2/0=0", "currentDevice", "streamFormat",
-                                                   "inputCallback", "initialize", "start"}));
+                                                   "inputCallback", "stoppedListener", "initialize",
+                                                   "start"}));
   const auto& format = rig.system.unitScript->formats.at(0);
   EXPECT_EQ(format.formatFlags, 9u);
   EXPECT_EQ(format.channelsPerFrame, 1u);

@@ -72,7 +72,9 @@ INSTANTIATE_TEST_SUITE_P(
                   "set render callback failed: -7"},
         ErrorCase{"initializeNeverSucceeds", voiceMode, failing("initialize", {-8, -8, -8, -8, -8, -9}),
                   "AudioUnitInitialize failed: -9"},
-        ErrorCase{"startRefused", plainMode, failing("start", {-10}), "AudioOutputUnitStart failed: -10"}),
+        ErrorCase{"startRefused", plainMode, failing("start", {-10}), "AudioOutputUnitStart failed: -10"},
+        ErrorCase{"stopListenerRefused", voiceMode, failing("stoppedListener", {-11}),
+                  "set stop listener failed: -11"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(InitializeRetries, SixAttemptsWithFivePausesOfAThirdSecond) {
@@ -120,6 +122,41 @@ INSTANTIATE_TEST_SUITE_P(
                       DuckingCase{"failedTwice",
                                   {-66, -12},
                                   {{{"event", "ducking"}, {"state", "failed:-12"}}, voiceStart("failed:-12")}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct LossCase {
+  const char* name;
+  Script mode;
+  coreaudio::OSStatus reason;
+  std::string note;
+};
+void PrintTo(const LossCase& c, std::ostream* os) { *os << c.name; }
+
+class Losses : public ::testing::TestWithParam<LossCase> {};
+
+TEST_P(Losses, AreToldOnceWithTheirReason) {
+  const LossCase& param = GetParam();
+  CaptureRig rig;
+  param.mode(rig.system);
+  ASSERT_TRUE(rig.mic.start());
+  EXPECT_EQ(rig.mic.lossNote(), std::nullopt);
+  EXPECT_EQ(rig.losses, 0);
+
+  rig.unit().stopsByItself(param.reason);
+  rig.unit().stopsByItself(coreaudio::kAudioHardwareNotRunningError);
+  EXPECT_EQ(rig.losses, 1);
+  EXPECT_EQ(rig.mic.lossNote(), param.note);
+  // The caller writes the error line once it has released the capture.
+  EXPECT_EQ(rig.status.lines.size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reasons, Losses,
+    ::testing::Values(
+        LossCase{"plainDeviceGone", plainMode, coreaudio::kAudioHardwareBadDeviceError, "capture device went away"},
+        LossCase{"plainServerGone", plainMode, coreaudio::kAudioHardwareNotRunningError, "audio server went away"},
+        LossCase{"voiceServerGone", voiceMode, coreaudio::kAudioHardwareNotRunningError, "audio server went away"},
+        LossCase{"otherStatus", voiceMode, -42, "capture stopped: -42"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

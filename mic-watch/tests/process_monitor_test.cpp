@@ -148,13 +148,21 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ProcessMonitor, AnUnreadableListIsAnEmptyList) {
-  Watch watch;
-  watch.present({zoom});
-  watch.monitor.scan(watch.system);
-  watch.out.take();
-  watch.system.processList = std::unexpected(failed);
-  watch.monitor.scan(watch.system);
-  EXPECT_EQ(watch.out.take(), (std::vector<Json>{stop("us.zoom.xos", "zoom.us", 101)}));
+  for (const coreaudio::OSStatus reason : {failed, coreaudio::kAudioHardwareNotRunningError}) {
+    Watch watch;
+    watch.present({zoom});
+    EXPECT_TRUE(watch.monitor.scan(watch.system));
+    watch.out.take();
+    watch.system.processList = std::unexpected(reason);
+    // Only a server that has gone asks for a new connection.
+    EXPECT_EQ(watch.monitor.scan(watch.system), reason != coreaudio::kAudioHardwareNotRunningError);
+    EXPECT_EQ(watch.out.take(), (std::vector<Json>{stop("us.zoom.xos", "zoom.us", 101)}));
+    // The next server's first scan reports who records there, the same object
+    // identifier included.
+    watch.present({zoom});
+    EXPECT_TRUE(watch.monitor.scan(watch.system));
+    EXPECT_EQ(watch.out.take(), (std::vector<Json>{start("us.zoom.xos", "zoom.us", 101)}));
+  }
 }
 
 }  // namespace

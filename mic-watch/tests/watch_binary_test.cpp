@@ -6,6 +6,7 @@
 #include <map>
 #include <vector>
 
+#include "mic-watch/reconnect_backoff.h"
 #include "platform/foundation/testing/child_process.h"
 #include "platform/coreaudio/testing/pulse_daemon.h"
 
@@ -91,6 +92,55 @@ TEST(WatchProcess, RecordersEndingTogetherEachStopAsTheyStarted) {
     EXPECT_EQ(line, start->second);
     started.erase(start);
   }
+}
+
+TEST(WatchProcess, ReportsAgainOnceTheServerIsBack) {
+  if (!PulseDaemon::available()) GTEST_SKIP() << "pulseaudio is not installed";
+  auto daemon = PulseDaemon::start({"module-sine-source source_name=sine rate=48000 frequency=440"});
+  ASSERT_TRUE(daemon) << "the test server did not start";
+  auto watch = ChildProcess::start(MIC_WATCH_PATH, {}, daemon->environment());
+  ASSERT_TRUE(watch);
+  ASSERT_EQ(nextLine(*watch)["event"], "hello");
+  auto before = ChildProcess::start("parecord", {"-d", "sine", "/dev/null"}, daemon->environment());
+  ASSERT_TRUE(before);
+  ASSERT_EQ(nextLine(*watch)["pid"], before->pid());
+
+  // The server's end ends its recordings too.
+  daemon->stopServer();
+  const Json stopped = nextLine(*watch);
+  EXPECT_EQ(stopped["event"], "stop") << stopped.dump();
+  EXPECT_EQ(stopped["app_name"], "parecord");
+  before->waitForExit(10s);
+
+  ASSERT_TRUE(daemon->startServer());
+  auto after = ChildProcess::start("parecord", {"-d", "sine", "/dev/null"}, daemon->environment());
+  ASSERT_TRUE(after);
+  const Json started = nextLine(*watch);
+  EXPECT_EQ(started["event"], "start") << started.dump();
+  EXPECT_EQ(started["pid"], after->pid());
+  watch->signal(SIGTERM);
+  EXPECT_EQ(watch->waitForExit(10s), 0);
+}
+
+TEST(ReconnectBackoff, WaitsLongerEachTimeUpToItsBoundAndNotAfterASuccess) {
+  using Clock = ReconnectBackoff::Clock;
+  ReconnectBackoff backoff(4s);
+  Clock::time_point now{};
+  EXPECT_TRUE(backoff.due(now)) << "the first attempt is at once";
+  std::vector<std::chrono::milliseconds> pauses;
+  for (int failure = 0; failure < 5; ++failure) {
+    backoff.failed(now);
+    auto waited = 0ms;
+    while (!backoff.due(now + waited) && waited < 60s) waited += 250ms;
+    pauses.push_back(waited);
+    now += waited;
+  }
+  EXPECT_EQ(pauses, (std::vector<std::chrono::milliseconds>{1s, 2s, 4s, 4s, 4s}));
+  backoff.succeeded();
+  EXPECT_TRUE(backoff.due(now));
+  backoff.failed(now);
+  EXPECT_FALSE(backoff.due(now + 999ms));
+  EXPECT_TRUE(backoff.due(now + 1s));
 }
 
 TEST(WatchProcess, SaysHelloAndEndsOnSignalWithoutAServer) {

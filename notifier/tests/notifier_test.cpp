@@ -165,6 +165,17 @@ TEST_F(NotifierTest, UnansweredNotificationIsWithdrawnWhenTheWindowPasses) {
   EXPECT_THAT(opened(), IsEmpty());
 }
 
+TEST_F(NotifierTest, EndsWhenTheSessionBusGoesAfterThePost) {
+  auto agent = start({R"({"title":"a","body":"b","target":"t"})"});
+  ASSERT_EQ(server->waitForNotifyCalls(1, 10s).size(), 1u);
+  EXPECT_EQ(agent.waitForExit(500ms), std::nullopt) << "waits for the click while the bus is there";
+  server.reset();
+  bus.reset();
+  // Far inside the ten-minute window: no click can arrive without a bus.
+  EXPECT_EQ(agent.waitForExit(10s), 0);
+  EXPECT_THAT(opened(), IsEmpty());
+}
+
 TEST_F(NotifierWithoutServerTest, DeniedPermissionEndsWithoutWaitingForAClick) {
   // Well before the five seconds of an unusable payload.
   for (const char* payload : {R"({"title":"a","body":"b","target":"t"})", R"({"request":true})"}) {

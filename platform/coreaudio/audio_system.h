@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/coreaudio/audio_types.h"
+#include "platform/foundation/error.h"
 
 namespace ostrel::coreaudio {
 
@@ -28,6 +29,13 @@ class AudioUnit {
   virtual OSStatus setInputCallback(const CallbackStruct& callback) = 0;
   virtual OSStatus setRenderCallback(Scope scope, Element element, const RenderCallbackStruct& callback) = 0;
   virtual OSStatus setDuckingConfiguration(const DuckingConfiguration& configuration) = 0;
+  // What listeners of kAudioOutputUnitProperty_IsRunning and of the device's
+  // kAudioDevicePropertyDeviceIsAlive learn: `onStopped` runs at most once,
+  // on a thread of the unit's choosing, when an initialized unit can capture
+  // no more by itself, with kAudioHardwareBadDeviceError when its device
+  // went away and kAudioHardwareNotRunningError when the audio system did.
+  // It must not block or call back into the unit.
+  virtual OSStatus setStoppedListener(std::function<void(OSStatus reason)> onStopped) = 0;
 
   virtual OSStatus initialize() = 0;
   virtual OSStatus start() = 0;
@@ -71,8 +79,9 @@ class AudioSystem {
   virtual OSStatus addProcessListListener(std::function<void()> onChange) = 0;
 };
 
-// The machine's audio system (PulseAudio on Linux), or the status of the
-// failed connection.
-std::expected<std::unique_ptr<AudioSystem>, OSStatus> systemAudioSystem();
+// The machine's audio system (PulseAudio on Linux), or why it cannot be
+// reached: OSStatusError with the failed connection's status and, as the
+// description, the server's own words.
+std::expected<std::unique_ptr<AudioSystem>, Error> systemAudioSystem();
 
 }  // namespace ostrel::coreaudio

@@ -10,6 +10,11 @@ using AudioObjectID = std::uint32_t;
 
 inline constexpr OSStatus noErr = 0;
 
+// Statuses as errors, with the audio system's own description when it gave one.
+namespace OSStatusError {
+inline constexpr const char* domain = "NSOSStatusErrorDomain";
+}  // namespace OSStatusError
+
 constexpr std::uint32_t fourCharCode(const char (&code)[5]) {
   return (std::uint32_t(std::uint8_t(code[0])) << 24) | (std::uint32_t(std::uint8_t(code[1])) << 16) |
          (std::uint32_t(std::uint8_t(code[2])) << 8) | std::uint32_t(std::uint8_t(code[3]));
@@ -18,6 +23,7 @@ constexpr std::uint32_t fourCharCode(const char (&code)[5]) {
 // Failure codes, with the platform's values.
 inline constexpr OSStatus kAudioHardwareUnspecifiedError = OSStatus(fourCharCode("what"));
 inline constexpr OSStatus kAudioHardwareBadObjectError = OSStatus(fourCharCode("!obj"));
+inline constexpr OSStatus kAudioHardwareBadDeviceError = OSStatus(fourCharCode("!dev"));
 inline constexpr OSStatus kAudioHardwareNotRunningError = OSStatus(fourCharCode("stop"));
 inline constexpr OSStatus kAudioUnitErr_Uninitialized = -10867;
 inline constexpr OSStatus kAudioUnitErr_InvalidProperty = -10879;

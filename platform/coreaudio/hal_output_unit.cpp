@@ -26,11 +26,20 @@ void HalOutputUnit::arrived(void* self, const float* samples, std::size_t frames
   static_cast<HalOutputUnit*>(self)->deliver(samples, frames);
 }
 
+void HalOutputUnit::ended(void* self, OSStatus reason) { static_cast<HalOutputUnit*>(self)->stopped(reason); }
+
 OSStatus HalOutputUnit::initialize() {
   if (initialized_) return noErr;
   const auto rate = captureRate();
   if (!rate) return kAudioUnitErr_Uninitialized;
-  auto stream = RecordStream::connect(connection_, source_, std::uint32_t(*rate), "capture", arrived, this);
+  // Pinning needs a name: the default as it is now.
+  if (source_.empty()) {
+    const auto defaults = serverDefaults(connection_);
+    if (!defaults) return kAudioHardwareNotRunningError;
+    source_ = defaults->source;
+  }
+  auto stream = RecordStream::connect(connection_, source_, RecordStream::Routing::pinned, std::uint32_t(*rate),
+                                      "capture", arrived, ended, this);
   if (!stream) return stream.error();
   stream_ = std::move(*stream);
   initialized_ = true;

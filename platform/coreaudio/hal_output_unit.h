@@ -9,7 +9,8 @@
 namespace ostrel::coreaudio::pulse {
 
 // Plain capture: one record stream from the current device (the server's
-// default source until one is set).
+// default source when none was set), pinned to it from initialisation on:
+// it never follows a new default, and ends when that source goes away.
 class HalOutputUnit final : public PulseUnit {
  public:
   using PulseUnit::PulseUnit;
@@ -24,6 +25,7 @@ class HalOutputUnit final : public PulseUnit {
 
  private:
   static void arrived(void* self, const float* samples, std::size_t frames);
+  static void ended(void* self, OSStatus reason);
 
   std::string source_;
   std::optional<RecordStream> stream_;

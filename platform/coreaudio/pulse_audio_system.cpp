@@ -8,7 +8,7 @@
 
 namespace ostrel::coreaudio {
 
-std::expected<std::unique_ptr<AudioSystem>, OSStatus> systemAudioSystem() {
+std::expected<std::unique_ptr<AudioSystem>, Error> systemAudioSystem() {
   auto connection = pulse::Connection::open("ostrel");
   if (!connection) return std::unexpected(connection.error());
   return std::make_unique<pulse::PulseAudioSystem>(std::move(*connection));
@@ -86,7 +86,8 @@ std::expected<std::unique_ptr<AudioUnit>, OSStatus> PulseAudioSystem::newInstanc
 std::expected<std::vector<AudioObjectID>, OSStatus> PulseAudioSystem::processObjects() {
   const auto outputs = listSourceOutputs(*connection_);
   const auto monitors = listMonitorSources(*connection_);
-  if (!outputs || !monitors) return std::unexpected(kAudioHardwareNotRunningError);
+  if (!outputs || !monitors)
+    return std::unexpected(connection_->alive() ? kAudioHardwareUnspecifiedError : kAudioHardwareNotRunningError);
   std::set<std::uint32_t> monitorIndexes;
   for (const Device& monitor : *monitors) monitorIndexes.insert(monitor.id & ~tagMask);
   std::vector<AudioObjectID> ids;

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/coreaudio/audio_types.h"
+#include "platform/foundation/error.h"
 
 namespace ostrel::coreaudio::pulse {
 
@@ -13,7 +14,8 @@ namespace ostrel::coreaudio::pulse {
 // libpulse from outside the loop's thread holds the loop lock.
 class Connection {
  public:
-  static std::expected<std::unique_ptr<Connection>, OSStatus> open(const char* clientName);
+  // A failure carries the server's words for it (pa_strerror).
+  static std::expected<std::unique_ptr<Connection>, Error> open(const char* clientName);
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
   ~Connection();
@@ -24,6 +26,9 @@ class Connection {
   // Waits, with the lock held, until `operation` is done, then releases it.
   // False when the operation was missing or the context failed.
   bool await(pa_operation* operation);
+  // False once the server has gone (or the connection failed otherwise);
+  // a connection never comes back.
+  bool alive() const;
 
  private:
   Connection() = default;

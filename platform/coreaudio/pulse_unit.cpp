@@ -45,6 +45,16 @@ OSStatus PulseUnit::setRenderCallback(Scope scope, Element element, const Render
   return noErr;
 }
 
+OSStatus PulseUnit::setStoppedListener(std::function<void(OSStatus reason)> onStopped) {
+  if (initialized_) return kAudioUnitErr_CannotDoInCurrentContext;
+  stoppedListener_ = std::move(onStopped);
+  return noErr;
+}
+
+void PulseUnit::stopped(OSStatus reason) {
+  if (stoppedListener_) stoppedListener_(reason);
+}
+
 std::optional<double> PulseUnit::captureRate() const {
   if (!inputEnabled_ || !captureFormat_ || !inputCallback_.inputProc) return std::nullopt;
   return captureFormat_->sampleRate;

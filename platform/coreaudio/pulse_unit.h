@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -22,6 +23,7 @@ class PulseUnit : public AudioUnit {
   OSStatus setStreamFormat(Scope scope, Element element, const StreamFormat& format) override;
   OSStatus setInputCallback(const CallbackStruct& callback) override;
   OSStatus setRenderCallback(Scope scope, Element element, const RenderCallbackStruct& callback) override;
+  OSStatus setStoppedListener(std::function<void(OSStatus reason)> onStopped) override;
   OSStatus render(RenderFlags* flags, const AudioTimeStamp* timestamp, std::uint32_t bus, std::uint32_t frames,
                   float* buffer) override;
 
@@ -30,6 +32,8 @@ class PulseUnit : public AudioUnit {
   std::optional<double> captureRate() const;
   // Runs the input callback for one cycle of `frames` samples (null: silence).
   void deliver(const float* samples, std::size_t frames);
+  // The capture stream ended by itself (on the loop's thread): tells the listener.
+  void stopped(OSStatus reason);
 
   Connection& connection_;
   bool initialized_ = false;
@@ -40,6 +44,7 @@ class PulseUnit : public AudioUnit {
   std::optional<StreamFormat> captureFormat_;
   CallbackStruct inputCallback_;
   RenderCallbackStruct renderCallback_;
+  std::function<void(OSStatus)> stoppedListener_;
   const float* cycleSamples_ = nullptr;
   std::size_t cycleFrames_ = 0;
   bool inCycle_ = false;

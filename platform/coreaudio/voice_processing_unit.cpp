@@ -43,6 +43,11 @@ void VoiceProcessingUnit::microphoneArrived(void* self, const float* samples, st
   });
 }
 
+// Only the microphone counts: without the reference, capture goes on uncancelled.
+void VoiceProcessingUnit::microphoneEnded(void* self, OSStatus reason) {
+  static_cast<VoiceProcessingUnit*>(self)->stopped(reason);
+}
+
 void VoiceProcessingUnit::referenceArrived(void* self, const float* samples, std::size_t frames) {
   auto* unit = static_cast<VoiceProcessingUnit*>(self);
   fillBlocks(unit->referenceBlock_, unit->referenceFill_, samples, frames,
@@ -62,8 +67,8 @@ OSStatus VoiceProcessingUnit::initialize() {
   processedBlock_.assign(canceller_->blockFrames(), 0.0f);
   microphoneFill_ = referenceFill_ = 0;
 
-  auto microphone =
-      RecordStream::connect(connection_, defaults->source, std::uint32_t(*rate), "voice", microphoneArrived, this);
+  auto microphone = RecordStream::connect(connection_, defaults->source, RecordStream::Routing::followsDefault,
+                                          std::uint32_t(*rate), "voice", microphoneArrived, microphoneEnded, this);
   if (!microphone) return microphone.error();
   microphone_ = std::move(*microphone);
 
@@ -74,8 +79,8 @@ OSStatus VoiceProcessingUnit::initialize() {
       if (!device.isSource && device.name == defaults->sink) monitor = device.monitorSource;
   }
   if (!monitor.empty()) {
-    auto reference =
-        RecordStream::connect(connection_, monitor, std::uint32_t(*rate), "echo reference", referenceArrived, this);
+    auto reference = RecordStream::connect(connection_, monitor, RecordStream::Routing::followsDefault,
+                                           std::uint32_t(*rate), "echo reference", referenceArrived, nullptr, this);
     if (reference) reference_ = std::move(*reference);
   }
   initialized_ = true;

@@ -30,6 +30,7 @@ class VoiceProcessingUnit final : public PulseUnit {
  private:
   static void microphoneArrived(void* self, const float* samples, std::size_t frames);
   static void referenceArrived(void* self, const float* samples, std::size_t frames);
+  static void microphoneEnded(void* self, OSStatus reason);
 
   std::optional<EchoCanceller> canceller_;
   std::optional<RecordStream> microphone_;

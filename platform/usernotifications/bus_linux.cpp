@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <utility>
 
 #include <asio/post.hpp>
 
@@ -23,8 +24,8 @@ std::expected<BusConnection, Error> openUserBus() {
 }
 
 // The descriptor is a duplicate: Asio closes its own, sd-bus keeps the original.
-BusDispatcher::BusDispatcher(asio::io_context& queue, sd_bus* bus)
-    : bus_(bus), descriptor_(queue, ::dup(sd_bus_get_fd(bus))), timeout_(queue) {
+BusDispatcher::BusDispatcher(asio::io_context& queue, sd_bus* bus, std::function<void()> onBroken)
+    : bus_(bus), onBroken_(std::move(onBroken)), descriptor_(queue, ::dup(sd_bus_get_fd(bus))), timeout_(queue) {
   asio::post(queue, [this] { pump(); });
 }
 
@@ -38,20 +39,19 @@ void BusDispatcher::pump() {
   while ((r = sd_bus_process(bus_, nullptr)) > 0) {
   }
   // A broken connection has failed its pending calls by now; nothing more comes.
-  if (r < 0) {
-    broken_ = true;
-    timeout_.cancel();
-    return;
-  }
+  if (r < 0) return broke();
   arm();
+}
+
+void BusDispatcher::broke() {
+  broken_ = true;
+  timeout_.cancel();
+  if (auto onBroken = std::exchange(onBroken_, {})) onBroken();
 }
 
 void BusDispatcher::arm() {
   const int events = sd_bus_get_events(bus_);
-  if (events < 0) {
-    broken_ = true;
-    return;
-  }
+  if (events < 0) return broke();
   if ((events & POLLIN) && !awaitingRead_) {
     awaitingRead_ = true;
     descriptor_.async_wait(asio::posix::descriptor_base::wait_read, [this](std::error_code error) {

@@ -3,6 +3,7 @@
 #include <systemd/sd-bus.h>
 
 #include <expected>
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -56,9 +57,10 @@ std::expected<BusConnection, Error> openUserBus();
 
 // Drives one connection from an Asio queue: reads, writes and sd-bus's own
 // time-outs are served there, so every callback runs on that queue.
+// `onBroken` runs there once, when the connection ends (the bus went away).
 class BusDispatcher {
  public:
-  BusDispatcher(asio::io_context& queue, sd_bus* bus);
+  BusDispatcher(asio::io_context& queue, sd_bus* bus, std::function<void()> onBroken = {});
   BusDispatcher(const BusDispatcher&) = delete;
   BusDispatcher& operator=(const BusDispatcher&) = delete;
 
@@ -68,8 +70,10 @@ class BusDispatcher {
  private:
   void pump();
   void arm();
+  void broke();
 
   sd_bus* bus_;
+  std::function<void()> onBroken_;
   asio::posix::stream_descriptor descriptor_;
   asio::steady_timer timeout_;
   bool awaitingRead_ = false;

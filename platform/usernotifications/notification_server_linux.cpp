@@ -55,7 +55,9 @@ NotificationServer::NotificationServer(asio::io_context& queue, BusConnection bu
     : queue_(queue),
       bus_(std::move(bus)),
       signals_(std::move(signals)),
-      dispatcher_(std::make_unique<BusDispatcher>(queue, bus_.get())) {}
+      dispatcher_(std::make_unique<BusDispatcher>(queue, bus_.get(), [this] {
+        if (signals_.connectionLost) signals_.connectionLost();
+      })) {}
 
 NotificationServer::~NotificationServer() = default;
 

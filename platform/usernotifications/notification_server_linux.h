@@ -33,6 +33,8 @@ class NotificationServer {
   struct Signals {
     std::function<void(uint32_t id, const std::string& actionKey)> actionInvoked;
     std::function<void(uint32_t id, uint32_t reason)> notificationClosed;
+    // The session bus went away: no reply or signal comes any more.
+    std::function<void()> connectionLost;
   };
 
   static std::expected<std::unique_ptr<NotificationServer>, Error> connect(asio::io_context& queue, Signals signals);

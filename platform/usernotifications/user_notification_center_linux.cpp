@@ -81,6 +81,12 @@ struct UserNotificationCenter::Impl {
     if (shown.empty()) settle();
   }
 
+  // Nothing shown can be clicked through to us any more.
+  void connectionLost() {
+    shown.clear();
+    settle();
+  }
+
   void windowPassed() {
     // A notification left on screen would take a click nobody receives.
     for (const auto& [id, posted] : shown) server->closeNotification(id);
@@ -114,7 +120,8 @@ UserNotificationCenter::UserNotificationCenter(asio::io_context& mainQueue)
   Impl* impl = impl_.get();
   auto server = NotificationServer::connect(
       mainQueue, {.actionInvoked = [impl](uint32_t id, const std::string& key) { impl->actionInvoked(id, key); },
-                  .notificationClosed = [impl](uint32_t id, uint32_t) { impl->notificationClosed(id); }});
+                  .notificationClosed = [impl](uint32_t id, uint32_t) { impl->notificationClosed(id); },
+                  .connectionLost = [impl] { impl->connectionLost(); }});
   if (server) {
     impl_->server = std::move(*server);
   } else {

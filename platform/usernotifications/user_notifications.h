@@ -89,8 +89,9 @@ class UserNotificationCenter {
   // arrive any more without a response having arrived. Where the system
   // relaunches the application for a response that is at once; where a
   // response only reaches the running sender (Linux) it is when every posted
-  // notification has been closed unanswered, or when `responseWindow` has
-  // passed (the notifications still shown are then withdrawn).
+  // notification has been closed unanswered, when the session bus that would
+  // carry a response has gone, or when `responseWindow` has passed (the
+  // notifications still shown are then withdrawn).
   void whenNoResponseCanArrive(std::function<void()> handler);
 
   // How long a posted notification is waited on where responses only reach

@@ -50,6 +50,16 @@ OSStatus FakeAudioUnit::setRenderCallback(Scope, Element, const RenderCallbackSt
 }
 
 OSStatus FakeAudioUnit::setDuckingConfiguration(const DuckingConfiguration&) { return answer("ducking"); }
+
+OSStatus FakeAudioUnit::setStoppedListener(std::function<void(OSStatus reason)> onStopped) {
+  const OSStatus status = answer("stoppedListener");
+  if (status == noErr) stopped_ = std::move(onStopped);
+  return status;
+}
+
+void FakeAudioUnit::stopsByItself(OSStatus reason) {
+  if (stopped_) stopped_(reason);
+}
 OSStatus FakeAudioUnit::initialize() { return answer("initialize"); }
 OSStatus FakeAudioUnit::start() { return answer("start"); }
 OSStatus FakeAudioUnit::stop() { return answer("stop"); }

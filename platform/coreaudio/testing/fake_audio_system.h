@@ -34,7 +34,8 @@ class FakeAudioUnit;
 struct FakeUnitScript {
   // Statuses to answer, in order, per call name ("initialize", "start",
   // "enableIO", "currentDevice", "streamFormat", "inputCallback",
-  // "renderCallback", "ducking", "render", "stop", "uninitialize");
+  // "renderCallback", "ducking", "stoppedListener", "render", "stop",
+  // "uninitialize");
   // once a queue is empty the call succeeds.
   std::map<std::string, std::deque<OSStatus>> statuses;
   std::vector<std::string> calls;
@@ -57,6 +58,7 @@ class FakeAudioUnit final : public AudioUnit {
   OSStatus setInputCallback(const CallbackStruct& callback) override;
   OSStatus setRenderCallback(Scope scope, Element element, const RenderCallbackStruct& callback) override;
   OSStatus setDuckingConfiguration(const DuckingConfiguration& configuration) override;
+  OSStatus setStoppedListener(std::function<void(OSStatus reason)> onStopped) override;
   OSStatus initialize() override;
   OSStatus start() override;
   OSStatus render(RenderFlags* flags, const AudioTimeStamp* timestamp, std::uint32_t bus, std::uint32_t frames,
@@ -69,6 +71,8 @@ class FakeAudioUnit final : public AudioUnit {
   OSStatus deliver(std::span<const float> frames);
   // Calls the installed render callback for `frames` frames into `buffer`.
   OSStatus renderOutput(std::span<float> buffer);
+  // The unit stops by itself, as when its device or the audio system goes.
+  void stopsByItself(OSStatus reason);
 
  private:
   OSStatus answer(const std::string& call);
@@ -77,6 +81,7 @@ class FakeAudioUnit final : public AudioUnit {
   std::shared_ptr<FakeUnitScript> script_;
   CallbackStruct input_;
   RenderCallbackStruct output_;
+  std::function<void(OSStatus)> stopped_;
   std::span<const float> cycle_;
 };
 

@@ -84,38 +84,48 @@ bool PulseDaemon::available() {
 std::optional<PulseDaemon> PulseDaemon::start(const std::vector<std::string>& modules) {
   std::string pattern = (std::filesystem::temp_directory_path() / "ostrel-pulse-XXXXXX").string();
   if (!::mkdtemp(pattern.data())) return std::nullopt;
+  PulseDaemon daemon(pattern, modules);
+  if (!daemon.startServer()) return std::nullopt;
+  return daemon;
+}
+
+bool PulseDaemon::startServer() {
+  if (pid_ > 0) return true;
   std::vector<std::string> command{"pulseaudio",      "-n", "--daemonize=no", "--exit-idle-time=-1",
                                    "--use-pid-file=no", "--disable-shm=yes", "-L", "module-native-protocol-unix"};
-  for (const auto& module : modules) {
+  for (const auto& module : modules_) {
     command.push_back("-L");
     command.push_back(module);
   }
-  const pid_t pid = spawnQuiet(command, clientEnvironment(pattern));
-  if (pid < 0) {
-    std::filesystem::remove_all(pattern);
-    return std::nullopt;
-  }
-  PulseDaemon daemon(pid, pattern);
+  pid_ = spawnQuiet(command, clientEnvironment(directory_));
+  if (pid_ < 0) return false;
   const auto deadline = std::chrono::steady_clock::now() + 15s;
   while (std::chrono::steady_clock::now() < deadline) {
-    if (daemon.pactl({"info"}) == 0) return daemon;
-    if (::waitpid(pid, nullptr, WNOHANG) == pid) {
-      daemon.pid_ = -1;
-      return std::nullopt;
+    if (pactl({"info"}) == 0) return true;
+    if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+      pid_ = -1;
+      return false;
     }
     std::this_thread::sleep_for(50ms);
   }
-  return std::nullopt;
+  stopServer();
+  return false;
+}
+
+void PulseDaemon::stopServer() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGTERM);
+  waitBounded(pid_, 5s);
+  pid_ = -1;
 }
 
 PulseDaemon::PulseDaemon(PulseDaemon&& other) noexcept
-    : pid_(std::exchange(other.pid_, -1)), directory_(std::exchange(other.directory_, {})) {}
+    : pid_(std::exchange(other.pid_, -1)),
+      directory_(std::exchange(other.directory_, {})),
+      modules_(std::move(other.modules_)) {}
 
 PulseDaemon::~PulseDaemon() {
-  if (pid_ > 0) {
-    ::kill(pid_, SIGTERM);
-    waitBounded(pid_, 5s);
-  }
+  stopServer();
   if (!directory_.empty()) {
     std::error_code ignored;
     std::filesystem::remove_all(directory_, ignored);

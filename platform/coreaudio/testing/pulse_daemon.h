@@ -29,10 +29,18 @@ class PulseDaemon {
   // Runs pactl against this server; its exit status.
   int pactl(const std::vector<std::string>& arguments) const;
 
+  // Ends the server as its own exit would; its clients lose it.
+  void stopServer();
+  // Starts it again where it was (same address, same modules) and waits,
+  // bounded, until it answers.
+  bool startServer();
+
  private:
-  PulseDaemon(pid_t pid, std::string directory) : pid_(pid), directory_(std::move(directory)) {}
+  PulseDaemon(std::string directory, std::vector<std::string> modules)
+      : directory_(std::move(directory)), modules_(std::move(modules)) {}
   pid_t pid_ = -1;
   std::string directory_;
+  std::vector<std::string> modules_;
 };
 
 }  // namespace ostrel::coreaudio::testing

@@ -34,7 +34,7 @@ class PulseAudioSystemTest : public ::testing::Test {
     ASSERT_EQ(daemon_->pactl({"set-default-source", "sine"}), 0);
     for (const auto& [name, value] : daemon_->environment()) ::setenv(name.c_str(), value.c_str(), 1);
     auto system = systemAudioSystem();
-    ASSERT_TRUE(system) << "status " << system.error();
+    ASSERT_TRUE(system) << system.error().localizedDescription();
     system_ = std::move(*system);
   }
 
