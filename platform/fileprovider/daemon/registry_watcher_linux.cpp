@@ -18,6 +18,9 @@ struct RegistryWatcher::State {
   UniqueFd wake;
   std::function<void()> changed;
   std::thread thread;
+  // Set (on the thread itself) when the watcher went from within `changed`:
+  // nobody joins the thread, and it frees the state when it ends.
+  bool orphaned = false;
 
   void run() {
     alignas(inotify_event) char buffer[4096];
@@ -37,6 +40,7 @@ struct RegistryWatcher::State {
         at += sizeof(inotify_event) + event->len;
       }
       if (registryChanged) changed();
+      if (orphaned) return;
     }
   }
 };
@@ -57,7 +61,10 @@ std::expected<std::unique_ptr<RegistryWatcher>, Error> RegistryWatcher::start(co
   state->changed = std::move(changed);
   State* raw = state.get();
   try {
-    state->thread = std::thread([raw] { raw->run(); });
+    state->thread = std::thread([raw] {
+      raw->run();
+      if (raw->orphaned) delete raw;
+    });
   } catch (const std::system_error& error) {
     return std::unexpected(POSIXError::make(error.code().value()));
   }
@@ -69,6 +76,12 @@ RegistryWatcher::RegistryWatcher(std::unique_ptr<State> state) : state_(std::mov
 RegistryWatcher::~RegistryWatcher() {
   uint64_t one = 1;
   [[maybe_unused]] auto written = ::write(state_->wake.get(), &one, sizeof one);
+  if (state_->thread.get_id() == std::this_thread::get_id()) {
+    state_->orphaned = true;
+    state_->thread.detach();
+    (void)state_.release();
+    return;
+  }
   if (state_->thread.joinable()) state_->thread.join();
 }
 

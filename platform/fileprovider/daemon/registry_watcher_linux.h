@@ -10,7 +10,9 @@
 namespace ostrel::fileprovider {
 
 // Calls `changed` on its own thread whenever the registry file in `directory`
-// is replaced or written, until the watcher goes.
+// is replaced or written, until the watcher goes. The watcher may go from
+// within `changed` (its last owner let go there): the thread then ends as
+// soon as `changed` returns.
 class RegistryWatcher {
  public:
   static std::expected<std::unique_ptr<RegistryWatcher>, Error> start(const std::filesystem::path& directory,
