@@ -7,12 +7,18 @@
 //   xpc_test_peer listen
 //     Makes an anonymous listener, prints its socket path on a line and waits
 //     (30 s at most) to be killed, which leaves the socket file behind.
+//   xpc_test_peer crowded <descriptor limit>
+//     With at most that many descriptors, makes an anonymous listener whose
+//     connections answer echo:withReply: with the text they were given,
+//     prints its socket path on a line, and ends (status 0) once its
+//     standard input closes.
 //   xpc_test_peer foreign <socket path> keep-dac|plain
 //     Becomes uid 65534 (keep-dac: still able to open root's files), connects
 //     and sends a request. Exit status: 0 closed without a reply, 10 connect
 //     refused, 11 got an answer, 12 nothing within 5 s, 13 setup failed.
 
 #include <linux/capability.h>
+#include <sys/resource.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -23,7 +29,9 @@
 #include <chrono>
 #include <cstdio>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -84,6 +92,39 @@ int runListener() {
   return 0;
 }
 
+class Echo : public ExportedObject, public ListenerDelegate, public std::enable_shared_from_this<Echo> {
+ public:
+  void invoke(const std::string& selector, const Arguments& arguments, ReplyBlock reply) override {
+    if (selector == "echo:withReply:" && reply) reply(arguments);
+  }
+  bool shouldAcceptNewConnection(std::shared_ptr<Connection> connection) override {
+    connection->setExportedInterface({"Echo", {{"echo:withReply:", {1, true}}}});
+    connection->setExportedObject(shared_from_this());
+    connection->resume();
+    return true;
+  }
+};
+
+int runCrowded(const char* limitText) {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 3;
+  limit.rlim_cur = std::strtoul(limitText, nullptr, 10);
+  if (limit.rlim_cur == 0 || ::setrlimit(RLIMIT_NOFILE, &limit) != 0) return 3;
+  auto listener = Listener::anonymous();
+  if (!listener) return 3;
+  auto echo = std::make_shared<Echo>();
+  (*listener)->setDelegate(echo);
+  (*listener)->resume();
+  std::printf("%s\n", (*listener)->endpoint().socketPath.c_str());
+  std::fflush(stdout);
+  for (char byte;;) {
+    const ssize_t count = ::read(STDIN_FILENO, &byte, 1);
+    if (count == 0 || (count < 0 && errno != EINTR)) break;
+  }
+  (*listener)->invalidate();
+  return 0;
+}
+
 // Only raw system calls from here: after changing uid the process exits with _exit.
 bool becomeNobody(bool keepFileAccess) {
   // Leaving euid 0 clears the effective capabilities but keeps the permitted ones.
@@ -118,6 +159,7 @@ int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "host" && argc == 3) return runHost(argv[2]);
   if (mode == "listen" && argc == 2) return runListener();
+  if (mode == "crowded" && argc == 3) return runCrowded(argv[2]);
   if (mode == "foreign" && argc == 4) runForeign(argv[2], std::string(argv[3]) == "keep-dac");
   return 2;
 }
