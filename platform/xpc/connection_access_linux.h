@@ -9,9 +9,11 @@
 
 namespace ostrel::xpc {
 
-// How the listener hands an accepted socket to a connection.
+// How the listener hands an accepted socket to a connection. The connection
+// holds `admission` until it is gone, which lets the listener count the
+// connections still open.
 struct ConnectionAccess {
-  static std::shared_ptr<Connection> adopt(UniqueFd socket, pid_t peerPid);
+  static std::shared_ptr<Connection> adopt(UniqueFd socket, pid_t peerPid, std::shared_ptr<void> admission);
 };
 
 }  // namespace ostrel::xpc

@@ -44,7 +44,7 @@ struct Connection::Impl {
     std::function<void(Error)> errorHandler;
   };
 
-  Impl(std::string socketPath, UniqueFd acceptedSocket, pid_t peerPid);
+  Impl(std::string socketPath, UniqueFd acceptedSocket, pid_t peerPid, std::shared_ptr<void> admission = {});
 
   // Starts the threads; without `connect`, only to run the ending.
   void start(const std::shared_ptr<Connection>& self, bool connect);
@@ -59,6 +59,7 @@ struct Connection::Impl {
   void sendReply(Connection& connection, int64_t replyId, Arguments arguments);
 
   const std::string socketPath;  // empty for accepted connections
+  const std::shared_ptr<void> admission;  // of the listener that accepted it; released last
   const std::expected<WakeEvent, Error> wake;
   const Logger log{"local.ostrel.xpc", "connection"};
   std::atomic<int64_t> nextReplyId{1};

@@ -22,8 +22,12 @@ void joinOrDetach(std::thread& thread) {
 
 }  // namespace
 
-Connection::Impl::Impl(std::string path, UniqueFd socket, pid_t pid)
-    : socketPath(std::move(path)), wake(WakeEvent::create()), peerPid(pid), acceptedSocket(std::move(socket)) {}
+Connection::Impl::Impl(std::string path, UniqueFd socket, pid_t pid, std::shared_ptr<void> admitted)
+    : socketPath(std::move(path)),
+      admission(std::move(admitted)),
+      wake(WakeEvent::create()),
+      peerPid(pid),
+      acceptedSocket(std::move(socket)) {}
 
 void Connection::Impl::start(const std::shared_ptr<Connection>& self, bool connect) {
   try {
@@ -121,9 +125,9 @@ std::shared_ptr<Connection> Connection::create(const ListenerEndpoint& endpoint)
   return std::shared_ptr<Connection>(new Connection(std::make_unique<Impl>(endpoint.socketPath, UniqueFd(), 0)));
 }
 
-std::shared_ptr<Connection> ConnectionAccess::adopt(UniqueFd socket, pid_t peerPid) {
-  return std::shared_ptr<Connection>(
-      new Connection(std::make_unique<Connection::Impl>(std::string(), std::move(socket), peerPid)));
+std::shared_ptr<Connection> ConnectionAccess::adopt(UniqueFd socket, pid_t peerPid, std::shared_ptr<void> admission) {
+  return std::shared_ptr<Connection>(new Connection(
+      std::make_unique<Connection::Impl>(std::string(), std::move(socket), peerPid, std::move(admission))));
 }
 
 Connection::~Connection() {

@@ -1,6 +1,9 @@
 #include <poll.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <mutex>
@@ -20,6 +23,16 @@ namespace {
 // Another listener holds the lock for a connect and a bind; anything longer
 // is a lock that will not come back soon.
 constexpr std::chrono::milliseconds lockPatience{2000};
+
+// A connection holds two descriptors (its socket and its wake event). Peers
+// get at most half of the process's descriptors, so that a crowd of them
+// cannot starve the rest of the process: its files, its requests, and the
+// sanitizer runtimes, which need descriptors of their own to report.
+long connectionLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 1L << 16;
+  return std::max(1L, static_cast<long>(std::min<rlim_t>(limit.rlim_cur, 1L << 20) / 4));
+}
 }  // namespace
 
 struct Listener::State {
@@ -27,12 +40,17 @@ struct Listener::State {
       : endpoint(std::move(endpoint)), socket(std::move(socket)), wake(std::move(wake)) {}
 
   void acceptLoop();
+  // Over the limit the peer is closed at once: it learns now rather than
+  // waiting in the backlog.
+  void admitOrRefuse(UniqueFd peer);
   void admit(UniqueFd peer);
 
   const ListenerEndpoint endpoint;
   UniqueFd socket;  // used by the accept thread alone once it runs
   const WakeEvent wake;
   const Logger log{"local.ostrel.xpc", "listener"};
+  const std::shared_ptr<std::atomic<long>> open = std::make_shared<std::atomic<long>>(0);
+  bool refusing = false;  // accept thread only: logs once per run of refusals
 
   std::mutex mutex;  // guards everything below
   std::weak_ptr<ListenerDelegate> delegate;
@@ -59,13 +77,27 @@ void Listener::State::acceptLoop() {
     }
     auto peer = acceptFrom(socket.get());
     if (peer) {
-      admit(std::move(*peer));
+      admitOrRefuse(std::move(*peer));
     } else if (peer.error() == EMFILE || peer.error() == ENFILE || peer.error() == ENOBUFS || peer.error() == ENOMEM) {
       log.error("accept failed: errno %{public}d", {peer.error()});
       backingOff = true;
     }
   }
   socket.reset();
+}
+
+void Listener::State::admitOrRefuse(UniqueFd peer) {
+  const long limit = connectionLimit();
+  if (open->load() < limit) {
+    refusing = false;
+    admit(std::move(peer));
+    return;
+  }
+  if (!refusing) {
+    log.error("%{public}ld connections are open, as many as the descriptor limit allows; closing new ones until some end",
+              {limit});
+  }
+  refusing = true;
 }
 
 void Listener::State::admit(UniqueFd peer) {
@@ -76,7 +108,9 @@ void Listener::State::admit(UniqueFd peer) {
                credentials ? static_cast<long>(credentials->pid) : 0L});
     return;
   }
-  auto connection = ConnectionAccess::adopt(std::move(peer), credentials->pid);
+  open->fetch_add(1);
+  std::shared_ptr<void> admission(nullptr, [open = open](void*) { open->fetch_sub(1); });
+  auto connection = ConnectionAccess::adopt(std::move(peer), credentials->pid, std::move(admission));
   std::shared_ptr<ListenerDelegate> owner;
   {
     std::lock_guard lock(mutex);

@@ -11,12 +11,14 @@
 //     With at most that many descriptors, makes an anonymous listener whose
 //     connections answer echo:withReply: with the text they were given,
 //     prints its socket path on a line, and ends (status 0) once its
-//     standard input closes.
+//     standard input closes. An input line "fill" takes every descriptor
+//     left (answered "filled"); "free" gives them back (answered "freed").
 //   xpc_test_peer foreign <socket path> keep-dac|plain
 //     Becomes uid 65534 (keep-dac: still able to open root's files), connects
 //     and sends a request. Exit status: 0 closed without a reply, 10 connect
 //     refused, 11 got an answer, 12 nothing within 5 s, 13 setup failed.
 
+#include <fcntl.h>
 #include <linux/capability.h>
 #include <sys/resource.h>
 #include <poll.h>
@@ -117,10 +119,28 @@ int runCrowded(const char* limitText) {
   (*listener)->resume();
   std::printf("%s\n", (*listener)->endpoint().socketPath.c_str());
   std::fflush(stdout);
+  std::vector<int> taken;
+  std::string line;
   for (char byte;;) {
     const ssize_t count = ::read(STDIN_FILENO, &byte, 1);
     if (count == 0 || (count < 0 && errno != EINTR)) break;
+    if (count < 0 || byte != '\n') {
+      if (count > 0) line += byte;
+      continue;
+    }
+    if (line == "fill") {
+      for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) taken.push_back(fd);
+      // stdout is open already: the answer needs no descriptor.
+      std::printf("filled\n");
+    } else if (line == "free") {
+      for (int fd : taken) ::close(fd);
+      taken.clear();
+      std::printf("freed\n");
+    }
+    std::fflush(stdout);
+    line.clear();
   }
+  for (int fd : taken) ::close(fd);
   (*listener)->invalidate();
   return 0;
 }
