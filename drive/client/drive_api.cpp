@@ -1,4 +1,5 @@
 #include "drive/client/drive_api.h"
+#include "drive/client/service_errors.h"
 
 #include <chrono>
 
@@ -62,34 +63,10 @@ DriveResult<std::string> DriveAPI::perform(const Request& request, std::stop_tok
 
     driveLog().error("%{public}s %{public}s status=%{public}ld", {request.method, firstSegment, status});
     if (request.refusals && status != 404 && status != 401) {
-      return std::unexpected(DriveRefusal{status, errorCode(response->body)}.asError());
+      return std::unexpected(DriveRefusal{status, serviceErrorCode(response->body)}.asError());
     }
-    return std::unexpected(error(status, response->body, request.identifier));
+    return std::unexpected(errorForStatus(status, response->body, request.identifier));
   }
-}
-
-Error DriveAPI::error(long status, std::string_view body, std::optional<std::string_view> identifier) {
-  switch (status) {
-    case 401: return FileProviderError::make(FileProviderError::notAuthenticated);
-    case 404:
-      if (errorCode(body) == "drive_disabled") return FileProviderError::make(FileProviderError::cannotSynchronize);
-      [[fallthrough]];
-    case 403:
-      if (identifier) return FileProviderError::nonExistentItem(DriveID::item(*identifier).rawValue);
-      return FileProviderError::make(FileProviderError::noSuchItem);
-    case 410: return FileProviderError::make(FileProviderError::syncAnchorExpired);
-    default: return FileProviderError::make(FileProviderError::serverUnreachable);
-  }
-}
-
-std::optional<std::string> DriveAPI::errorCode(std::string_view body) {
-  const auto value = json::Value::parse(body.begin(), body.end(), nullptr, /*allow_exceptions=*/false);
-  if (!value.is_object()) return std::nullopt;
-  const auto detail = value.find("detail");
-  if (detail == value.end() || !detail->is_object()) return std::nullopt;
-  const auto code = detail->find("code");
-  if (code == detail->end() || !code->is_string()) return std::nullopt;
-  return code->get<std::string>();
 }
 
 std::optional<Date> DriveAPI::parseDate(std::string_view text) {

@@ -70,10 +70,6 @@ class DriveAPI {
   // The first child of a document: the service lists versions newest first.
   DriveResult<DriveItemPayload> newestVersion(std::string_view of, std::stop_token stop) const;
 
-  // The error a failing status stands for, when the call takes no refusals.
-  static Error error(long status, std::string_view body, std::optional<std::string_view> identifier);
-  // The service's refusal code: "code" inside "detail" of an error body.
-  static std::optional<std::string> errorCode(std::string_view body);
   static std::optional<Date> parseDate(std::string_view text);
 
  private:

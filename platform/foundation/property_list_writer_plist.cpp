@@ -1,10 +1,13 @@
 #include <plist/plist.h>
 
 #include <cstdlib>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "platform/foundation/property_list.h"
 #include "platform/foundation/property_list_writer.h"
+#include "platform/foundation/text.h"
 
 namespace ostrel {
 
@@ -19,6 +22,50 @@ Error plistError(long code, std::string description) {
 
 plist_t node(void* root) {
   return static_cast<plist_t>(root);
+}
+
+// libplist writes a string that is not UTF-8 cut short at the first bad byte
+// in the binary form: such a tree is refused whole instead. Iterative, since
+// a tree read from a file may nest deeper than the stack.
+bool onlyUTF8(plist_t root) {
+  std::vector<plist_t> pending{root};
+  while (!pending.empty()) {
+    const plist_t item = pending.back();
+    pending.pop_back();
+    switch (plist_get_node_type(item)) {
+      case PLIST_STRING: {
+        uint64_t length = 0;
+        const char* text = plist_get_string_ptr(item, &length);
+        if (!text || !isValidUTF8(std::string_view(text, length))) return false;
+        break;
+      }
+      case PLIST_ARRAY:
+        for (uint32_t k = 0; k < plist_array_get_size(item); ++k) pending.push_back(plist_array_get_item(item, k));
+        break;
+      case PLIST_DICT: {
+        plist_dict_iter iterator = nullptr;
+        plist_dict_new_iter(item, &iterator);
+        for (;;) {
+          char* key = nullptr;
+          plist_t value = nullptr;
+          plist_dict_next_item(item, iterator, &key, &value);
+          if (!value) break;
+          const bool keyIsText = key && isValidUTF8(key);
+          std::free(key);
+          if (!keyIsText) {
+            std::free(iterator);
+            return false;
+          }
+          pending.push_back(value);
+        }
+        std::free(iterator);
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -93,6 +140,9 @@ void MutablePropertyList::remove(std::string_view key) {
 
 std::expected<std::string, Error> MutablePropertyList::serialized(PropertyListFormat format) const {
   if (!root_) return std::unexpected(plistError(kCocoaPropertyListWriteInvalidError, "no property list"));
+  if (!onlyUTF8(node(root_))) {
+    return std::unexpected(plistError(kCocoaPropertyListWriteInvalidError, "a string in the property list is not UTF-8"));
+  }
   char* bytes = nullptr;  // both writers write nothing unless this starts out null
   uint32_t length = 0;
   if (format == PropertyListFormat::binary) {

@@ -1,4 +1,5 @@
 #include "drive/client/drive_api.h"
+#include "drive/client/service_errors.h"
 
 #include <gtest/gtest.h>
 
@@ -252,7 +253,7 @@ TEST(DriveAPIErrorCodeTest, ReadsOnlyTheDetailCode) {
       {"", std::nullopt},
       {"\xff\xfe", std::nullopt},
   };
-  for (const auto& [body, code] : cases) EXPECT_EQ(DriveAPI::errorCode(body), code) << body;
+  for (const auto& [body, code] : cases) EXPECT_EQ(serviceErrorCode(body), code) << body;
 }
 
 }  // namespace

@@ -58,5 +58,34 @@ TEST(PropertyListWriterTest, OnlyDictionariesCanBeEdited) {
   }
 }
 
+// The binary writer would cut such a string short at its first bad byte.
+TEST(PropertyListWriterTest, AStringThatIsNotUTF8IsRefusedRatherThanCutShort) {
+  struct Case {
+    const char* what;
+    std::string xml;
+  };
+  const Case cases[] = {
+      {"value", "<plist version=\"1.0\"><dict><key>k</key><string>local.\x96tail</string></dict></plist>"},
+      {"key", "<plist version=\"1.0\"><dict><key>k\xff</key><string>v</string></dict></plist>"},
+      {"nested", "<plist version=\"1.0\"><dict><key>k</key><array><dict><key>i</key><string>\xc3</string></dict>"
+                 "</array></dict></plist>"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto list = MutablePropertyList::parse(c.xml);
+    ASSERT_TRUE(list);
+    for (const auto format : {PropertyListFormat::xml, PropertyListFormat::binary}) {
+      const auto written = list->serialized(format);
+      ASSERT_FALSE(written);
+      EXPECT_EQ(written.error().code, 3851);
+    }
+  }
+  MutablePropertyList set;
+  set.setString("name", "caf\xc3\xa9");
+  EXPECT_TRUE(set.serialized(PropertyListFormat::binary));
+  set.setStringArray("list", {"ok", "bad\xe2\x82"});
+  EXPECT_FALSE(set.serialized(PropertyListFormat::binary));
+}
+
 }  // namespace
 }  // namespace ostrel

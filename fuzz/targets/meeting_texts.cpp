@@ -1,0 +1,37 @@
+// Texts of a meeting window: a roster row on the first line, then a tile
+// description, a count text and names, read with the probe's own patterns.
+
+#include <string>
+#include <vector>
+
+#include "fuzz/fuzz_target.h"
+#include "main/speaker-probe/meeting_parsers.h"
+#include "main/speaker-probe/meeting_patterns.h"
+#include "main/speaker-probe/name_text.h"
+
+using namespace ostrel::speaker;
+
+FUZZ_TARGET(meeting_texts) {
+  const auto newline = input.find('\n');
+  const std::string_view row = input.substr(0, newline);
+  const std::string_view rest = newline == std::string_view::npos ? std::string_view() : input.substr(newline + 1);
+
+  const auto roster = parseRosterRow(row);
+  FUZZ_CHECK(roster.name.size() <= row.size());
+  std::vector<std::string> known{roster.name, "Ann Lee", "Lee, Ann"};
+  (void)parseTile(rest, known);
+  (void)participantCount(rest);
+  (void)isTileState(rest);
+
+  const auto& patterns = meetingPatterns();
+  (void)capture(patterns.participantCount, rest);
+  if (patterns.rosterRow) (void)patterns.rosterRow->firstMatch(row);
+
+  // Bytes that are not UTF-8 come back as replacement characters, so only
+  // a second trim is bound to leave the text as it is.
+  const auto trimmed = trimmedOfBlanks(rest);
+  FUZZ_CHECK(trimmedOfBlanks(trimmed) == trimmed);
+  if (const auto name = plausibleName(rest)) FUZZ_CHECK(sameName(*name, *name));
+  (void)nameKey(row);
+  (void)sameName(row, rest);
+}
