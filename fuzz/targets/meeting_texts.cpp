@@ -1,5 +1,7 @@
-// Texts of a meeting window: a roster row on the first line, then a tile
-// description, a count text and names, read with the probe's own patterns.
+// Texts of a meeting window: a roster row on the first line, the speaker
+// patterns the desktop application may set on the second, then a tile
+// description, a count text and names, read with the probe's own patterns
+// and with those.
 
 #include <string>
 #include <vector>
@@ -8,13 +10,20 @@
 #include "main/speaker-probe/meeting_parsers.h"
 #include "main/speaker-probe/meeting_patterns.h"
 #include "main/speaker-probe/name_text.h"
+#include "main/speaker-probe/probe_options.h"
 
 using namespace ostrel::speaker;
 
 FUZZ_TARGET(meeting_texts) {
-  const auto newline = input.find('\n');
-  const std::string_view row = input.substr(0, newline);
-  const std::string_view rest = newline == std::string_view::npos ? std::string_view() : input.substr(newline + 1);
+  auto line = [&input]() {
+    const auto newline = input.find('\n');
+    const std::string_view first = input.substr(0, newline);
+    input = newline == std::string_view::npos ? std::string_view() : input.substr(newline + 1);
+    return first;
+  };
+  const std::string_view row = line();
+  const std::string_view speakerPatternsText = line();
+  const std::string_view rest = input;
 
   const auto roster = parseRosterRow(row);
   FUZZ_CHECK(roster.name.size() <= row.size());
@@ -25,6 +34,7 @@ FUZZ_TARGET(meeting_texts) {
 
   const auto& patterns = meetingPatterns();
   (void)capture(patterns.participantCount, rest);
+  (void)capture(speakerPatterns(speakerPatternsText), rest);
   if (patterns.rosterRow) (void)patterns.rosterRow->firstMatch(row);
 
   // Bytes that are not UTF-8 come back as replacement characters, so only

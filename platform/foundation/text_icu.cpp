@@ -124,30 +124,42 @@ RegexMatch currentMatch(icu::RegexMatcher& matcher) {
   return match;
 }
 
+// Text from outside (window titles, a script's report) can make a pattern
+// backtrack for hours; past about a second of matching ICU gives up
+// (U_REGEX_TIME_OUT), and the text reads as not matching.
+constexpr int32_t matchTimeLimit = 1000;
+
+std::unique_ptr<icu::RegexMatcher> boundedMatcher(const icu::RegexPattern& pattern, const icu::UnicodeString& input,
+                                                  UErrorCode& status) {
+  std::unique_ptr<icu::RegexMatcher> matcher(pattern.matcher(input, status));
+  if (U_SUCCESS(status)) matcher->setTimeLimit(matchTimeLimit, status);
+  return matcher;
+}
+
 }  // namespace
 
 std::optional<RegexMatch> Regex::firstMatch(std::string_view text) const {
   icu::UnicodeString input = toUnicode(text);
   UErrorCode status = U_ZERO_ERROR;
-  std::unique_ptr<icu::RegexMatcher> matcher(impl_->pattern->matcher(input, status));
-  if (U_FAILURE(status) || !matcher->find()) return std::nullopt;
+  auto matcher = boundedMatcher(*impl_->pattern, input, status);
+  if (U_FAILURE(status) || !matcher->find(status) || U_FAILURE(status)) return std::nullopt;
   return currentMatch(*matcher);
 }
 
 std::vector<RegexMatch> Regex::allMatches(std::string_view text) const {
   icu::UnicodeString input = toUnicode(text);
   UErrorCode status = U_ZERO_ERROR;
-  std::unique_ptr<icu::RegexMatcher> matcher(impl_->pattern->matcher(input, status));
+  auto matcher = boundedMatcher(*impl_->pattern, input, status);
   std::vector<RegexMatch> out;
   if (U_FAILURE(status)) return out;
-  while (matcher->find()) out.push_back(currentMatch(*matcher));
+  while (matcher->find(status) && U_SUCCESS(status)) out.push_back(currentMatch(*matcher));
   return out;
 }
 
 std::string Regex::replacingMatches(std::string_view text, std::string_view replacementTemplate) const {
   icu::UnicodeString input = toUnicode(text);
   UErrorCode status = U_ZERO_ERROR;
-  std::unique_ptr<icu::RegexMatcher> matcher(impl_->pattern->matcher(input, status));
+  auto matcher = boundedMatcher(*impl_->pattern, input, status);
   if (U_FAILURE(status)) return std::string(text);
   icu::UnicodeString result = matcher->replaceAll(toUnicode(replacementTemplate), status);
   if (U_FAILURE(status)) return std::string(text);

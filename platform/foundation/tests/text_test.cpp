@@ -69,6 +69,19 @@ TEST(RegexTest, GroupsMatchesAndReplacement) {
   EXPECT_EQ(fraction->allMatches("a.1234 b.5678").size(), 2u);
 }
 
+// (a+)+$ on forty a's and a "!" takes 2^40 steps to fail: without a bound
+// the call would not come back for hours.
+TEST(RegexTest, AMatchThatBacktracksWithoutEndGivesUp) {
+  auto regex = Regex::create("^(a+)+$");
+  ASSERT_TRUE(regex);
+  const std::string hostile = std::string(40, 'a') + "!";
+  EXPECT_FALSE(regex->firstMatch(hostile));
+  EXPECT_TRUE(regex->allMatches(hostile).empty());
+  EXPECT_EQ(regex->replacingMatches(hostile, "x"), hostile);
+  // A long text that matches at once still matches.
+  EXPECT_TRUE(regex->matches(std::string(100000, 'a')));
+}
+
 TEST(RegexTest, OneCompiledPatternServesManyThreads) {
   auto regex = Regex::create(R"re(^speaker: (.+)$)re");
   ASSERT_TRUE(regex);
