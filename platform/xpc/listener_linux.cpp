@@ -24,14 +24,21 @@ namespace {
 // is a lock that will not come back soon.
 constexpr std::chrono::milliseconds lockPatience{2000};
 
-// A connection holds two descriptors (its socket and its wake event). Peers
-// get at most half of the process's descriptors, so that a crowd of them
-// cannot starve the rest of the process: its files, its requests, and the
-// sanitizer runtimes, which need descriptors of their own to report.
+// A connection holds two descriptors (its socket and its wake event). The
+// peers of all listeners together get at most half of the process's
+// descriptors, so that a crowd of them cannot starve the rest of the
+// process: its files, its requests, and the sanitizer runtimes, which need
+// descriptors of their own to report.
 long connectionLimit() {
   rlimit limit{};
   if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 1L << 16;
   return std::max(1L, static_cast<long>(std::min<rlim_t>(limit.rlim_cur, 1L << 20) / 4));
+}
+
+// The accepted connections of every listener of the process that are still open.
+const std::shared_ptr<std::atomic<long>>& openConnections() {
+  static const auto count = std::make_shared<std::atomic<long>>(0);
+  return count;
 }
 }  // namespace
 
@@ -49,7 +56,7 @@ struct Listener::State {
   UniqueFd socket;  // used by the accept thread alone once it runs
   const WakeEvent wake;
   const Logger log{"local.ostrel.xpc", "listener"};
-  const std::shared_ptr<std::atomic<long>> open = std::make_shared<std::atomic<long>>(0);
+  const std::shared_ptr<std::atomic<long>> open = openConnections();
   bool refusing = false;  // accept thread only: logs once per run of refusals
 
   std::mutex mutex;  // guards everything below
