@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <system_error>
+#include <type_traits>
 
 #include "platform/fileprovider/domain_storage.h"
 #include "platform/foundation/atomic_file.h"
@@ -51,14 +52,24 @@ std::expected<std::vector<Domain>, Error> readDomains(const std::filesystem::pat
   if (json.is_discarded() || !json.is_object() || !json.contains("domains") || !json["domains"].is_array()) {
     return std::unexpected(registryError(file.string() + " is damaged", EINVAL));
   }
+  // A member of the wrong type reads as absent: `value()` would throw.
+  auto member = [](const nlohmann::json& entry, const char* key, auto fallback) {
+    const auto found = entry.find(key);
+    if (found == entry.end()) return fallback;
+    if constexpr (std::is_same_v<decltype(fallback), bool>) {
+      return found->is_boolean() ? found->template get<bool>() : fallback;
+    } else {
+      return found->is_string() ? found->template get<std::string>() : fallback;
+    }
+  };
   std::vector<Domain> domains;
   for (const auto& entry : json["domains"]) {
     if (!entry.is_object() || !entry.value("identifier", nlohmann::json()).is_string()) continue;
     Domain domain;
     domain.identifier = entry["identifier"].get<std::string>();
-    domain.displayName = entry.value("display_name", std::string());
-    domain.userEnabled = entry.value("user_enabled", true);
-    domain.disconnected = entry.value("disconnected", false);
+    domain.displayName = member(entry, "display_name", std::string());
+    domain.userEnabled = member(entry, "user_enabled", true);
+    domain.disconnected = member(entry, "disconnected", false);
     domains.push_back(std::move(domain));
   }
   return domains;

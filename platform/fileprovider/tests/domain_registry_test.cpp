@@ -119,6 +119,24 @@ TEST_F(RegistryTest, ADamagedRegistryIsReportedAndNeverOverwritten) {
   EXPECT_EQ(read(registry.file()), "{\"domains\": [ trunc");
 }
 
+// A member of the wrong type once threw out of the reader and ended the process.
+TEST_F(RegistryTest, MembersOfTheWrongTypeReadAsAbsent) {
+  DomainRegistry registry(home_ / "FileProvider");
+  std::filesystem::create_directories(home_ / "FileProvider");
+  std::ofstream(registry.file()) << R"({"domains": [
+    {"identifier": "a", "display_name": true, "user_enabled": "no", "disconnected": 1},
+    {"identifier": "b", "display_name": ["B"], "user_enabled": false, "disconnected": null},
+    {"identifier": 7, "display_name": "skipped"}]})";
+  const auto domains = registry.domains();
+  ASSERT_TRUE(domains) << domains.error().localizedDescription();
+  ASSERT_EQ(identifiers(*domains), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ((*domains)[0].displayName, "");
+  EXPECT_TRUE((*domains)[0].userEnabled);
+  EXPECT_FALSE((*domains)[0].disconnected);
+  EXPECT_FALSE((*domains)[1].userEnabled);
+  EXPECT_FALSE((*domains)[1].disconnected);
+}
+
 TEST_F(RegistryTest, IdentifiersThatLeaveTheStorageFolderAreRefused) {
   for (const std::string& bad : std::vector<std::string>{"", ".", "..", "a/b", "../x", std::string("a\0b", 3)}) {
     EXPECT_FALSE(DomainStorage::forDomain(bad)) << bad;
