@@ -24,10 +24,15 @@ plist_t node(void* root) {
   return static_cast<plist_t>(root);
 }
 
-// libplist writes a string that is not UTF-8 cut short at the first bad byte
-// in the binary form: such a tree is refused whole instead. Iterative, since
-// a tree read from a file may nest deeper than the stack.
-bool onlyUTF8(plist_t root) {
+// libplist writes a string cut short at a NUL, and in the binary form at the
+// first byte that is not UTF-8: a tree holding such a string is refused whole
+// instead. Iterative, since a tree read from a file may nest deeper than the
+// stack.
+bool writableText(std::string_view text) {
+  return text.find('\0') == std::string_view::npos && isValidUTF8(text);
+}
+
+bool onlyWritableText(plist_t root) {
   std::vector<plist_t> pending{root};
   while (!pending.empty()) {
     const plist_t item = pending.back();
@@ -36,7 +41,7 @@ bool onlyUTF8(plist_t root) {
       case PLIST_STRING: {
         uint64_t length = 0;
         const char* text = plist_get_string_ptr(item, &length);
-        if (!text || !isValidUTF8(std::string_view(text, length))) return false;
+        if (!text || !writableText(std::string_view(text, length))) return false;
         break;
       }
       case PLIST_ARRAY:
@@ -50,7 +55,7 @@ bool onlyUTF8(plist_t root) {
           plist_t value = nullptr;
           plist_dict_next_item(item, iterator, &key, &value);
           if (!value) break;
-          const bool keyIsText = key && isValidUTF8(key);
+          const bool keyIsText = key && writableText(key);
           std::free(key);
           if (!keyIsText) {
             std::free(iterator);
@@ -140,8 +145,9 @@ void MutablePropertyList::remove(std::string_view key) {
 
 std::expected<std::string, Error> MutablePropertyList::serialized(PropertyListFormat format) const {
   if (!root_) return std::unexpected(plistError(kCocoaPropertyListWriteInvalidError, "no property list"));
-  if (!onlyUTF8(node(root_))) {
-    return std::unexpected(plistError(kCocoaPropertyListWriteInvalidError, "a string in the property list is not UTF-8"));
+  if (!onlyWritableText(node(root_))) {
+    return std::unexpected(
+        plistError(kCocoaPropertyListWriteInvalidError, "a string in the property list holds NUL or is not UTF-8"));
   }
   char* bytes = nullptr;  // both writers write nothing unless this starts out null
   uint32_t length = 0;

@@ -58,8 +58,8 @@ TEST(PropertyListWriterTest, OnlyDictionariesCanBeEdited) {
   }
 }
 
-// The binary writer would cut such a string short at its first bad byte.
-TEST(PropertyListWriterTest, AStringThatIsNotUTF8IsRefusedRatherThanCutShort) {
+// The writers would cut such a string short at a NUL or its first bad byte.
+TEST(PropertyListWriterTest, AStringThatIsNotUTF8OrHoldsNULIsRefusedRatherThanCutShort) {
   struct Case {
     const char* what;
     std::string xml;
@@ -69,6 +69,7 @@ TEST(PropertyListWriterTest, AStringThatIsNotUTF8IsRefusedRatherThanCutShort) {
       {"key", "<plist version=\"1.0\"><dict><key>k\xff</key><string>v</string></dict></plist>"},
       {"nested", "<plist version=\"1.0\"><dict><key>k</key><array><dict><key>i</key><string>\xc3</string></dict>"
                  "</array></dict></plist>"},
+      {"NUL", std::string("<plist version=\"1.0\"><dict><key>k</key><string>com.\0\0e.tail</string></dict></plist>", 83)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
