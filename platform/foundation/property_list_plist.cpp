@@ -58,12 +58,12 @@ namespace {
 
 std::optional<std::string> stringValue(plist_t node) {
   if (!node || plist_get_node_type(node) != PLIST_STRING) return std::nullopt;
-  char* value = nullptr;
-  plist_get_string_val(node, &value);
+  // By pointer and length: plist_get_string_val asserts (and so aborts) on a
+  // string holding NUL, which any file may.
+  uint64_t length = 0;
+  const char* value = plist_get_string_ptr(node, &length);
   if (!value) return std::nullopt;
-  std::string out(value);
-  std::free(value);
-  return out;
+  return std::string(value, length);
 }
 
 }  // namespace

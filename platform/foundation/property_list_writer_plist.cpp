@@ -25,8 +25,8 @@ plist_t node(void* root) {
 }
 
 // libplist writes a string cut short at a NUL, and in the binary form at the
-// first byte that is not UTF-8: a tree holding such a string is refused whole
-// instead. Iterative, since a tree read from a file may nest deeper than the
+// first byte that is not UTF-8: a tree holding such a string value is refused
+// whole instead. Iterative, since a tree read from a file may nest deeper than the
 // stack.
 bool writableText(std::string_view text) {
   return text.find('\0') == std::string_view::npos && isValidUTF8(text);
@@ -51,16 +51,11 @@ bool onlyWritableText(plist_t root) {
         plist_dict_iter iterator = nullptr;
         plist_dict_new_iter(item, &iterator);
         for (;;) {
-          char* key = nullptr;
+          // Keys are not looked at: libplist's key reader asserts (and so
+          // aborts) on a key holding NUL, and it offers no other.
           plist_t value = nullptr;
-          plist_dict_next_item(item, iterator, &key, &value);
+          plist_dict_next_item(item, iterator, nullptr, &value);
           if (!value) break;
-          const bool keyIsText = key && writableText(key);
-          std::free(key);
-          if (!keyIsText) {
-            std::free(iterator);
-            return false;
-          }
           pending.push_back(value);
         }
         std::free(iterator);
@@ -159,6 +154,11 @@ std::expected<std::string, Error> MutablePropertyList::serialized(PropertyListFo
   if (!bytes) return std::unexpected(plistError(kCocoaPropertyListWriteInvalidError, "cannot encode a property list"));
   std::string out(bytes, length);
   std::free(bytes);
+  // libplist can write what it cannot read again (seen with binary lists read
+  // from hostile files); such bytes would lose the whole suite on the next read.
+  if (!parse(out)) {
+    return std::unexpected(plistError(kCocoaPropertyListWriteInvalidError, "the property list does not read back"));
+  }
   return out;
 }
 
